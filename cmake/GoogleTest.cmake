@@ -1,0 +1,10 @@
+# GoogleTest from Debian's sources, built once per build tree with that tree's compiler.
+set(VELMORA_GTEST_SOURCE "/usr/src/googletest" CACHE PATH "GoogleTest sources")
+if(NOT EXISTS "${VELMORA_GTEST_SOURCE}/CMakeLists.txt")
+    message(FATAL_ERROR "GoogleTest sources not found in ${VELMORA_GTEST_SOURCE}; run scripts/setup.sh")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory("${VELMORA_GTEST_SOURCE}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
+include(GoogleTest)

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what building and testing Velmora needs on Debian 12; does nothing when all is there.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+
+PKGS="g++ cmake make googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei imagemagick"
+[ -n "${VELMORA_EXTRA_PKGS:-}" ] && PKGS="$PKGS $VELMORA_EXTRA_PKGS"
+
+missing=""
+for p in $PKGS; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "setup: installing$missing"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null

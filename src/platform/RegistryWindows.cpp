@@ -1,0 +1,67 @@
+// The registry seam bound to the Windows registry. No view flag is added: the
+// process reads its own view (the 32-bit one for Velmora.exe under WOW64).
+#include <windows.h>
+
+#include "platform/Registry.h"
+
+namespace velmora {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
+
+namespace {
+
+HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+class WindowsRegistry final : public IRegistry {
+public:
+    long OpenKey(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
+                 RegKey* result) override {
+        HKEY opened = nullptr;
+        const LONG rc = RegOpenKeyExW(ToHkey(parent), Wide(subKey), 0, samDesired, &opened);
+        if (rc == ERROR_SUCCESS && result) *result = reinterpret_cast<RegKey>(opened);
+        return rc;
+    }
+
+    long QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
+        DWORD count = 0;
+        DWORD longest = 0;
+        const LONG rc = RegQueryInfoKeyW(ToHkey(key), nullptr, nullptr, nullptr, &count, &longest,
+                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            if (subKeys) *subKeys = count;
+            if (maxSubKeyLen) *maxSubKeyLen = longest;
+        }
+        return rc;
+    }
+
+    long EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
+        DWORD length = nameLen ? *nameLen : 0;
+        const LONG rc = RegEnumKeyExW(ToHkey(key), index, reinterpret_cast<wchar_t*>(name), &length,
+                                      nullptr, nullptr, nullptr, nullptr);
+        if (nameLen) *nameLen = length;
+        return rc;
+    }
+
+    long QueryValue(RegKey key, const std::u16string& valueName, std::uint32_t* type,
+                    std::uint8_t* data, std::uint32_t* dataSize) override {
+        DWORD valueType = 0;
+        DWORD size = dataSize ? *dataSize : 0;
+        const LONG rc = RegQueryValueExW(ToHkey(key), Wide(valueName), nullptr, &valueType, data,
+                                         dataSize ? &size : nullptr);
+        if (type) *type = valueType;
+        if (dataSize) *dataSize = size;
+        return rc;
+    }
+
+    long CloseKey(RegKey key) override { return RegCloseKey(ToHkey(key)); }
+};
+
+}  // namespace
+
+IRegistry& SystemRegistry() {
+    static WindowsRegistry registry;
+    return registry;
+}
+
+}  // namespace velmora

@@ -1,0 +1,110 @@
+// The inventory: uninstall entries, the list that owns them, and the registry
+// scan that fills it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/Text.h"
+
+namespace velmora {
+
+// One piece of installed software as Velmora knows it. Every field holds the
+// text its source gave, untouched.
+class TOrvUninstallInfo {
+public:
+    std::u16string Comments;
+    std::u16string DisplayIcon;
+    std::u16string DisplayName;
+    std::u16string Publisher;
+    std::u16string KeyName;
+    std::u16string UninstallString;
+};
+
+// The ordered list of entries an inventory owns. Entries are freed from the last
+// to the first, whether by Clear or when the list itself goes.
+class TOrvUninstallList {
+public:
+    TOrvUninstallList() = default;
+    TOrvUninstallList(const TOrvUninstallList&) = delete;
+    TOrvUninstallList& operator=(const TOrvUninstallList&) = delete;
+    ~TOrvUninstallList() { Clear(); }
+
+    std::size_t Count() const noexcept { return items_.size(); }
+    TOrvUninstallInfo* operator[](std::size_t index) const { return items_.at(index).get(); }
+    // Appends an entry and takes it over.
+    void Add(std::unique_ptr<TOrvUninstallInfo> entry);
+    void Clear() noexcept;
+
+private:
+    std::vector<std::unique_ptr<TOrvUninstallInfo>> items_;
+};
+
+class ERegistryException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Read-only access to one key at a time below a root key. It only ever opens,
+// reads and closes keys.
+class RegistryReader {
+public:
+    RegistryReader(IRegistry& registry, RegKey rootKey) : registry_(registry), rootKey_(rootKey) {}
+    RegistryReader(const RegistryReader&) = delete;
+    RegistryReader& operator=(const RegistryReader&) = delete;
+    ~RegistryReader();
+
+    // A path beginning with a backslash is taken from the root; any other path
+    // from the current key, or from the root when none is open. On success the
+    // key becomes current; on failure the current key stays as it was.
+    bool OpenKeyReadOnly(const std::u16string& path);
+    // The names of the current key's immediate subkeys, in enumeration order.
+    void GetKeyNames(std::vector<std::u16string>& list);
+    // Text of a REG_SZ or REG_EXPAND_SZ value (unexpanded); empty when the value
+    // is missing or has no data.
+    std::u16string ReadString(const std::u16string& name);
+    // A REG_DWORD value as a signed number.
+    std::int32_t ReadInteger(const std::u16string& name);
+    bool ValueExists(const std::u16string& name);
+
+    const std::u16string& CurrentPath() const noexcept { return currentPath_; }
+    bool HasCurrentKey() const noexcept { return currentKey_ != 0; }
+
+private:
+    void CloseCurrentKey() noexcept;
+
+    IRegistry& registry_;
+    RegKey rootKey_;
+    RegKey currentKey_ = 0;
+    std::u16string currentPath_;
+};
+
+// Whether the current entry key of the reader may be offered for removal:
+// neither "NoRemove" nor "SystemComponent" equals 1.
+bool IsRemovable(RegistryReader& reader);
+
+// The inventory. Constructing it scans the registry; if that scan fails, the
+// entries read so far are freed and the error passes on.
+class TOrvUninstallReader {
+public:
+    explicit TOrvUninstallReader(IRegistry& registry = SystemRegistry());
+    TOrvUninstallReader(const TOrvUninstallReader&) = delete;
+    TOrvUninstallReader& operator=(const TOrvUninstallReader&) = delete;
+    virtual ~TOrvUninstallReader();
+
+    void Clear() noexcept;
+    // Empties the inventory and rebuilds it from the per-machine Uninstall key.
+    void Refresh();
+
+    TOrvUninstallList Entries;
+
+private:
+    IRegistry& registry_;
+};
+
+extern const char16_t kUninstallKeyPath[];
+
+}  // namespace velmora

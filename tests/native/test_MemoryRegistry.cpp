@@ -1,0 +1,426 @@
+#include "platform/MemoryRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Enumerates through IRegistry exactly as a caller would.
+std::vector<std::u16string> Enumerate(MemoryRegistry& reg, RegKey key) {
+    std::vector<std::u16string> names;
+    for (std::uint32_t i = 0;; ++i) {
+        char16_t buf[300];
+        std::uint32_t len = 300;
+        const long rc = reg.EnumKey(key, i, buf, &len);
+        if (rc == kErrorNoMoreItems) break;
+        EXPECT_EQ(rc, kErrorSuccess);
+        if (rc != kErrorSuccess) break;
+        names.emplace_back(buf, len);
+    }
+    return names;
+}
+
+RegKey Open(MemoryRegistry& reg, RegKey parent, const std::u16string& path,
+            std::uint32_t sam = kKeyRead) {
+    RegKey key = 0;
+    EXPECT_EQ(reg.OpenKey(parent, path, sam, &key), kErrorSuccess);
+    return key;
+}
+
+}  // namespace
+
+TEST(MemoryRegistryNames, LookupIgnoresCaseButKeepsCreatedCase) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyLocalMachine, u"SOFTWARE\\Acme Corp");
+    reg.CreateKey(kHKeyLocalMachine, u"software\\ACME CORP\\Sub");  // same key
+    reg.SetString(kHKeyLocalMachine, u"Software\\acme corp", u"DisplayName", u"one");
+    reg.SetString(kHKeyLocalMachine, u"Software\\acme corp", u"DISPLAYNAME", u"two");
+
+    EXPECT_EQ(reg.SubKeyNames(kHKeyLocalMachine, u""), std::vector<std::u16string>{u"SOFTWARE"});
+    RegKey key = Open(reg, kHKeyLocalMachine, u"software\\aCmE cOrP");
+    EXPECT_EQ(Enumerate(reg, key), std::vector<std::u16string>{u"Sub"});
+
+    auto values = reg.Values(kHKeyLocalMachine, u"SOFTWARE\\Acme Corp");
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0].name, u"DisplayName");  // replaced data, original name kept
+    std::uint32_t size = 0;
+    EXPECT_EQ(reg.QueryValue(key, u"displayname", nullptr, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
+}
+
+TEST(MemoryRegistryNames, NonAsciiLettersFoldToo) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyCurrentUser, u"\u00e9t\u00e9 \u0142\u00f3d\u017a \u0436");
+    EXPECT_TRUE(reg.KeyExists(kHKeyCurrentUser, u"\u00c9T\u00c9 \u0141\u00d3D\u0179 \u0416"));
+    EXPECT_EQ(RegistryUpcase(u'\u00ff'), u'\u0178');
+    EXPECT_EQ(RegistryUpcase(u'\u00f7'), u'\u00f7');  // division sign is not a letter
+    EXPECT_EQ(RegistryUpcase(u'\u0131'), u'\u0131');  // dotless i has no simple pair
+}
+
+TEST(MemoryRegistryEnum, OrderIsByUpcasedNameNotInsertion) {
+    MemoryRegistry reg;
+    // Upcased, '_' (0x5F) sorts after every letter; a lowercase comparison would
+    // put it before them.
+    for (const char16_t* name : {u"Zeta", u"_under", u"A_B", u"beta", u"ab", u"Alpha", u"a",
+                                 u"\u00c9cole", u"10", u"9"})
+        reg.CreateKey(kHKeyLocalMachine, std::u16string(u"Uninstall\\") + name);
+    const std::vector<std::u16string> expected = {u"10",   u"9",    u"a",      u"ab",
+                                                  u"Alpha", u"A_B", u"beta",   u"Zeta",
+                                                  u"_under", u"\u00c9cole"};
+    EXPECT_EQ(reg.SubKeyNames(kHKeyLocalMachine, u"Uninstall"), expected);
+    RegKey key = Open(reg, kHKeyLocalMachine, u"Uninstall");
+    EXPECT_EQ(Enumerate(reg, key), expected);
+    reg.CloseKey(key);
+}
+
+TEST(MemoryRegistryEnum, NameBufferMustHoldTheNull) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyLocalMachine, u"K\\Name5");
+    RegKey key = Open(reg, kHKeyLocalMachine, u"K");
+
+    std::uint32_t count = 0, longest = 0;
+    EXPECT_EQ(reg.QueryInfoKey(key, &count, &longest), kErrorSuccess);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(longest, 5u);
+    EXPECT_EQ(reg.QueryInfoKey(key, nullptr, nullptr), kErrorSuccess);
+
+    // Exactly the name's length: no room for the null.
+    std::vector<char16_t> tooSmall(5, u'#');
+    std::uint32_t len = 5;
+    EXPECT_EQ(reg.EnumKey(key, 0, tooSmall.data(), &len), kErrorMoreData);
+    EXPECT_EQ(len, 5u);
+    EXPECT_EQ(std::u16string(tooSmall.begin(), tooSmall.end()), u"#####");
+
+    std::vector<char16_t> fits(6, u'#');
+    len = 6;
+    EXPECT_EQ(reg.EnumKey(key, 0, fits.data(), &len), kErrorSuccess);
+    EXPECT_EQ(len, 5u);
+    EXPECT_EQ(std::u16string(fits.data()), u"Name5");
+
+    len = 6;
+    EXPECT_EQ(reg.EnumKey(key, 1, fits.data(), &len), kErrorNoMoreItems);
+    EXPECT_EQ(reg.EnumKey(key, 0xFFFFFFFFu, fits.data(), &len), kErrorNoMoreItems);
+    EXPECT_EQ(reg.EnumKey(key, 0, fits.data(), nullptr), kErrorInvalidParameter);
+    len = 0;
+    EXPECT_EQ(reg.EnumKey(key, 0, fits.data(), &len), kErrorMoreData);
+    reg.CloseKey(key);
+}
+
+TEST(MemoryRegistryOpen, PathsHandlesAndErrors) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyLocalMachine, u"A\\B\\C");
+    RegKey a = Open(reg, kHKeyLocalMachine, u"A");
+    RegKey c = Open(reg, a, u"B\\C");  // relative to an open handle
+    RegKey c2 = Open(reg, kHKeyLocalMachine, u"A\\\\B\\C\\");  // empty parts skipped
+    RegKey again = Open(reg, c, u"");  // the same key, new handle
+
+    const std::vector<RegKey> handles = {a, c, c2, again};
+    for (RegKey h : handles) {
+        EXPECT_NE(h, 0u);
+        EXPECT_NE(h, kHKeyClassesRoot);
+        EXPECT_NE(h, kHKeyCurrentUser);
+        EXPECT_NE(h, kHKeyLocalMachine);
+        EXPECT_NE(h, kHKeyUsers);
+        EXPECT_EQ(std::count(handles.begin(), handles.end(), h), 1);
+    }
+    EXPECT_EQ(reg.OpenHandleCount(), 4u);
+
+    RegKey out = 12345;
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"A\\Missing", kKeyRead, &out), kErrorFileNotFound);
+    EXPECT_EQ(reg.OpenKey(kHKeyUsers, u"A", kKeyRead, &out), kErrorFileNotFound);
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"\\A", kKeyRead, &out), kErrorBadPathname);
+    EXPECT_EQ(out, 12345u);
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"A", kKeyRead, nullptr), kErrorInvalidParameter);
+    EXPECT_EQ(reg.OpenKey(0x4242, u"A", kKeyRead, &out), kErrorInvalidHandle);
+    EXPECT_EQ(reg.OpenHandleCount(), 4u);
+
+    for (RegKey h : handles) EXPECT_EQ(reg.CloseKey(h), kErrorSuccess);
+    EXPECT_EQ(reg.OpenHandleCount(), 0u);
+    EXPECT_EQ(reg.CloseKey(a), kErrorInvalidHandle);
+    EXPECT_EQ(reg.OpenKey(a, u"B", kKeyRead, &out), kErrorInvalidHandle);
+    EXPECT_EQ(reg.QueryInfoKey(a, nullptr, nullptr), kErrorInvalidHandle);
+    EXPECT_EQ(reg.CloseKey(0), kErrorInvalidHandle);
+    EXPECT_EQ(reg.CloseKey(kHKeyLocalMachine), kErrorSuccess);
+    EXPECT_EQ(reg.OpenHandleCount(), 0u);
+}
+
+TEST(MemoryRegistryAccess, OpenRefusesRightsTheKeyDoesNotGrant) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyLocalMachine, u"Locked\\Inner");
+    ASSERT_TRUE(reg.SetKeyAccess(kHKeyLocalMachine, u"Locked", kKeyRead));
+    EXPECT_FALSE(reg.SetKeyAccess(kHKeyLocalMachine, u"Nope", kKeyRead));
+
+    RegKey key = 0;
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked", kKeyAllAccess, &key), kErrorAccessDenied);
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked", kKeyRead | kKeySetValue, &key),
+              kErrorAccessDenied);
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked", kKeyAllAccess | kKeyWow64_32Key, &key),
+              kErrorAccessDenied);
+    EXPECT_EQ(reg.OpenHandleCount(), 0u);
+    // View bits are not rights.
+    for (std::uint32_t sam : {kKeyRead, kKeyRead | kKeyWow64_64Key, kKeyRead | kKeyWow64_32Key,
+                              kKeyQueryValue, 0x80000000u /* GENERIC_READ */}) {
+        ASSERT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked", sam, &key), kErrorSuccess) << sam;
+        reg.CloseKey(key);
+    }
+    // GENERIC_WRITE stands for KEY_WRITE, which the key does not grant.
+    EXPECT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked", 0x40000000u, &key), kErrorAccessDenied);
+    // The restriction is the key's own: its subkey still grants everything.
+    ASSERT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked\\Inner", kKeyAllAccess, &key), kErrorSuccess);
+    reg.CloseKey(key);
+    // MAXIMUM_ALLOWED gets what the key grants.
+    ASSERT_EQ(reg.OpenKey(kHKeyLocalMachine, u"Locked", 0x02000000u, &key), kErrorSuccess);
+    EXPECT_EQ(reg.QueryInfoKey(key, nullptr, nullptr), kErrorSuccess);
+    reg.CloseKey(key);
+}
+
+TEST(MemoryRegistryAccess, HandleMustCarryTheRightForEachCall) {
+    MemoryRegistry reg;
+    reg.SetDword(kHKeyLocalMachine, u"K\\Sub", u"v", 1);
+    RegKey queryOnly = Open(reg, kHKeyLocalMachine, u"K", kKeyQueryValue);
+    RegKey enumOnly = Open(reg, kHKeyLocalMachine, u"K", kKeyEnumerateSubKeys);
+    char16_t name[16];
+    std::uint32_t len = 16;
+    EXPECT_EQ(reg.EnumKey(queryOnly, 0, name, &len), kErrorAccessDenied);
+    EXPECT_EQ(reg.EnumKey(enumOnly, 0, name, &len), kErrorSuccess);
+    EXPECT_EQ(reg.QueryInfoKey(enumOnly, nullptr, nullptr), kErrorAccessDenied);
+    EXPECT_EQ(reg.QueryInfoKey(queryOnly, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(reg.QueryValue(enumOnly, u"", nullptr, nullptr, nullptr), kErrorAccessDenied);
+    // Opening a subkey by path needs nothing on the parent handle.
+    RegKey sub = Open(reg, queryOnly, u"Sub", kKeyRead);
+    EXPECT_EQ(reg.QueryValue(sub, u"v", nullptr, nullptr, nullptr), kErrorSuccess);
+    for (RegKey h : {queryOnly, enumOnly, sub}) reg.CloseKey(h);
+}
+
+TEST(MemoryRegistryValues, QueryValueFollowsTheBufferRules) {
+    MemoryRegistry reg;
+    const Bytes odd = {0x41, 0x00, 0x42};               // odd size, no terminator
+    const Bytes embedded = {'a', 0, 0, 0, 'b', 0, 0, 0};  // embedded nulls
+    reg.SetValue(kHKeyLocalMachine, u"K", u"odd", kRegExpandSz, odd);
+    reg.SetValue(kHKeyLocalMachine, u"K", u"multi", kRegMultiSz, embedded);
+    reg.SetValue(kHKeyLocalMachine, u"K", u"empty", kRegSz, {});
+    reg.SetString(kHKeyLocalMachine, u"K", u"", u"default");
+    RegKey key = Open(reg, kHKeyLocalMachine, u"K");
+
+    std::uint32_t type = 99, size = 0;
+    EXPECT_EQ(reg.QueryValue(key, u"odd", &type, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(type, kRegExpandSz);
+    EXPECT_EQ(size, 3u);
+
+    Bytes small(2, 0xEE);
+    size = 2;
+    type = 99;
+    EXPECT_EQ(reg.QueryValue(key, u"odd", &type, small.data(), &size), kErrorMoreData);
+    EXPECT_EQ(size, 3u);
+    EXPECT_EQ(small, Bytes(2, 0xEE));  // nothing written
+
+    Bytes exact(3, 0xEE);
+    size = 3;
+    EXPECT_EQ(reg.QueryValue(key, u"odd", nullptr, exact.data(), &size), kErrorSuccess);
+    EXPECT_EQ(exact, odd);
+
+    Bytes big(20, 0xEE);
+    size = 20;
+    EXPECT_EQ(reg.QueryValue(key, u"multi", &type, big.data(), &size), kErrorSuccess);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(Bytes(big.begin(), big.begin() + 8), embedded);
+    EXPECT_EQ(big[8], 0xEE);  // no terminator added
+
+    size = 20;
+    EXPECT_EQ(reg.QueryValue(key, u"empty", &type, big.data(), &size), kErrorSuccess);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(type, kRegSz);
+
+    size = 20;
+    EXPECT_EQ(reg.QueryValue(key, u"", &type, big.data(), &size), kErrorSuccess);
+    EXPECT_EQ(size, 16u);  // "default" + null
+
+    EXPECT_EQ(reg.QueryValue(key, u"missing", &type, nullptr, &size), kErrorFileNotFound);
+    EXPECT_EQ(reg.QueryValue(key, u"odd", nullptr, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(reg.QueryValue(key, u"odd", nullptr, big.data(), nullptr), kErrorInvalidParameter);
+    reg.CloseKey(key);
+}
+
+TEST(MemoryRegistryBuild, BuildingCallsStoreWhatTheySay) {
+    MemoryRegistry reg;
+    reg.SetDword(kHKeyCurrentUser, u"K", u"d", 0x11223344);
+    reg.SetString(kHKeyCurrentUser, u"K", u"s", u"A\u00e9", kRegExpandSz);
+    auto d = reg.GetValue(kHKeyCurrentUser, u"k", u"D");
+    ASSERT_TRUE(d.has_value());
+    EXPECT_EQ(d->type, kRegDword);
+    EXPECT_EQ(d->data, (Bytes{0x44, 0x33, 0x22, 0x11}));
+    auto s = reg.GetValue(kHKeyCurrentUser, u"K", u"s");
+    ASSERT_TRUE(s.has_value());
+    EXPECT_EQ(s->type, kRegExpandSz);
+    EXPECT_EQ(s->data, (Bytes{0x41, 0, 0xE9, 0, 0, 0}));
+
+    EXPECT_TRUE(reg.DeleteValue(kHKeyCurrentUser, u"K", u"S"));
+    EXPECT_FALSE(reg.DeleteValue(kHKeyCurrentUser, u"K", u"s"));
+    EXPECT_FALSE(reg.GetValue(kHKeyCurrentUser, u"K", u"s").has_value());
+    EXPECT_FALSE(reg.DeleteKey(kHKeyCurrentUser, u""));  // a root cannot go
+    EXPECT_FALSE(reg.DeleteKey(kHKeyCurrentUser, u"Nope"));
+    EXPECT_TRUE(reg.DeleteKey(kHKeyCurrentUser, u"k"));
+    EXPECT_FALSE(reg.KeyExists(kHKeyCurrentUser, u"K"));
+    EXPECT_THROW(reg.CreateKey(0x1234, u"X"), std::invalid_argument);
+    EXPECT_FALSE(reg.KeyExists(0x1234, u""));
+}
+
+TEST(MemoryRegistryDeleted, HandlesToDeletedKeysAnswerKeyDeleted) {
+    MemoryRegistry reg;
+    reg.SetDword(kHKeyLocalMachine, u"App\\Child", u"v", 1);
+    RegKey app = Open(reg, kHKeyLocalMachine, u"App");
+    RegKey child = Open(reg, kHKeyLocalMachine, u"App\\Child");
+    ASSERT_TRUE(reg.DeleteKey(kHKeyLocalMachine, u"APP"));
+    EXPECT_FALSE(reg.KeyExists(kHKeyLocalMachine, u"App\\Child"));
+
+    for (RegKey h : {app, child}) {
+        RegKey out = 0;
+        char16_t name[8];
+        std::uint32_t len = 8, size = 0;
+        EXPECT_EQ(reg.OpenKey(h, u"", kKeyRead, &out), kErrorKeyDeleted);
+        EXPECT_EQ(reg.QueryInfoKey(h, nullptr, nullptr), kErrorKeyDeleted);
+        EXPECT_EQ(reg.EnumKey(h, 0, name, &len), kErrorKeyDeleted);
+        EXPECT_EQ(reg.QueryValue(h, u"v", nullptr, nullptr, &size), kErrorKeyDeleted);
+    }
+    RegKey out = 0;
+    EXPECT_EQ(reg.OpenKey(app, u"Child", kKeyRead, &out), kErrorKeyDeleted);
+
+    // A new key of the same name is a different key.
+    reg.CreateKey(kHKeyLocalMachine, u"App");
+    EXPECT_EQ(reg.QueryInfoKey(app, nullptr, nullptr), kErrorKeyDeleted);
+    RegKey fresh = Open(reg, kHKeyLocalMachine, u"App");
+    EXPECT_EQ(reg.QueryInfoKey(fresh, nullptr, nullptr), kErrorSuccess);
+
+    EXPECT_EQ(reg.OpenHandleCount(), 3u);
+    for (RegKey h : {app, child, fresh}) EXPECT_EQ(reg.CloseKey(h), kErrorSuccess);
+    EXPECT_EQ(reg.OpenHandleCount(), 0u);
+}
+
+TEST(MemoryRegistryHook, SeesEachCallBeforeItIsAnswered) {
+    MemoryRegistry reg;
+    reg.SetDword(kHKeyLocalMachine, u"Soft\\Un\\X", u"v", 7);
+    std::vector<MemoryRegistry::Call> seen;
+    reg.SetHook([&](const MemoryRegistry::Call& c) { seen.push_back(c); });
+
+    RegKey un = Open(reg, kHKeyLocalMachine, u"soft\\UN", kKeyRead | kKeyWow64_64Key);
+    char16_t name[8];
+    std::uint32_t len = 8, size = 0;
+    reg.EnumKey(un, 3, name, &len);
+    RegKey x = Open(reg, un, u"X");
+    reg.QueryValue(x, u"v", nullptr, nullptr, &size);
+    std::uint32_t data = 0;
+    reg.QueryValue(x, u"v", nullptr, reinterpret_cast<std::uint8_t*>(&data), &size);
+    reg.QueryInfoKey(x, nullptr, nullptr);
+    reg.CloseKey(x);
+    reg.CloseKey(un);
+
+    using Op = MemoryRegistry::Op;
+    ASSERT_EQ(seen.size(), 8u);
+    EXPECT_EQ(seen[0].op, Op::Open);
+    EXPECT_EQ(seen[0].root, kHKeyLocalMachine);
+    EXPECT_EQ(seen[0].path, u"");
+    EXPECT_EQ(seen[0].name, u"soft\\UN");
+    EXPECT_EQ(seen[0].sam, kKeyRead | kKeyWow64_64Key);
+    EXPECT_EQ(seen[1].op, Op::Enum);
+    EXPECT_EQ(seen[1].path, u"Soft\\Un");  // stored case, no root prefix
+    EXPECT_EQ(seen[1].index, 3u);
+    EXPECT_EQ(seen[2].Target(), u"Soft\\Un\\X");
+    EXPECT_EQ(seen[3].op, Op::QueryValue);
+    EXPECT_EQ(seen[3].Target(), u"Soft\\Un\\X\\v");
+    EXPECT_FALSE(seen[3].dataRequested);
+    EXPECT_TRUE(seen[4].dataRequested);
+    EXPECT_EQ(seen[5].op, Op::QueryInfo);
+    EXPECT_EQ(seen[6].op, Op::Close);
+    EXPECT_EQ(seen[6].path, u"Soft\\Un\\X");
+    EXPECT_EQ(reg.CallCount(Op::Open), 2u);
+    EXPECT_EQ(reg.CallCount(Op::QueryValue), 2u);
+    EXPECT_EQ(reg.Calls().size(), 8u);
+    reg.ClearCalls();
+    EXPECT_EQ(reg.Calls().size(), 0u);
+}
+
+TEST(MemoryRegistryHook, MutationsInTheHookShapeTheAnswer) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyLocalMachine, u"Un\\A");
+    reg.CreateKey(kHKeyLocalMachine, u"Un\\B");
+    reg.SetString(kHKeyLocalMachine, u"Un\\B", u"Name", u"ab");
+    RegKey un = Open(reg, kHKeyLocalMachine, u"Un");
+    RegKey b = Open(reg, un, u"B");
+
+    // A key that vanishes between listing and opening.
+    reg.SetHook([&](const MemoryRegistry::Call& c) {
+        if (c.op == MemoryRegistry::Op::Open && c.Target() == u"Un\\A")
+            reg.DeleteKey(kHKeyLocalMachine, u"Un\\A");
+    });
+    RegKey out = 0;
+    EXPECT_EQ(reg.OpenKey(un, u"A", kKeyRead, &out), kErrorFileNotFound);
+    EXPECT_EQ(Enumerate(reg, un), std::vector<std::u16string>{u"B"});
+
+    // A value that grows between the size query and the read.
+    reg.SetHook([&](const MemoryRegistry::Call& c) {
+        if (c.op == MemoryRegistry::Op::QueryValue && c.dataRequested)
+            reg.SetString(kHKeyLocalMachine, u"Un\\B", u"Name", u"a much longer name");
+    });
+    std::uint32_t size = 0;
+    ASSERT_EQ(reg.QueryValue(b, u"Name", nullptr, nullptr, &size), kErrorSuccess);
+    ASSERT_EQ(size, 6u);
+    std::vector<std::uint8_t> buf(size, 0xEE);
+    EXPECT_EQ(reg.QueryValue(b, u"Name", nullptr, buf.data(), &size), kErrorMoreData);
+    EXPECT_EQ(size, 38u);
+    EXPECT_EQ(buf, std::vector<std::uint8_t>(6, 0xEE));
+
+    // A subkey added after QueryInfoKey is listed, longer than the reported maximum.
+    reg.SetHook([&](const MemoryRegistry::Call& c) {
+        if (c.op == MemoryRegistry::Op::Enum && c.index == 0)
+            reg.CreateKey(kHKeyLocalMachine, u"Un\\AAAAAAAAAAAAAAAA");
+    });
+    std::uint32_t longest = 0;
+    reg.QueryInfoKey(un, nullptr, &longest);
+    EXPECT_EQ(longest, 1u);
+    std::vector<char16_t> name(longest + 1);
+    std::uint32_t len = longest + 1;
+    EXPECT_EQ(reg.EnumKey(un, 0, name.data(), &len), kErrorMoreData);
+
+    // The key being enumerated is deleted; the hook closes a handle; the hook
+    // removes itself. Each call answers from what is left.
+    reg.SetHook([&](const MemoryRegistry::Call& c) {
+        if (c.op == MemoryRegistry::Op::QueryInfo) reg.DeleteKey(kHKeyLocalMachine, u"Un");
+        if (c.op == MemoryRegistry::Op::QueryValue) {
+            reg.CloseKey(c.handle);
+            reg.SetHook(nullptr);
+        }
+    });
+    EXPECT_EQ(reg.QueryInfoKey(un, nullptr, nullptr), kErrorKeyDeleted);
+    const std::size_t before = reg.Calls().size();
+    EXPECT_EQ(reg.QueryValue(b, u"Name", nullptr, nullptr, &size), kErrorInvalidHandle);
+    // The nested CloseKey is logged but does not re-enter the hook.
+    EXPECT_EQ(reg.Calls().size(), before + 2);
+    EXPECT_EQ(reg.OpenHandleCount(), 1u);
+    EXPECT_EQ(reg.CloseKey(un), kErrorSuccess);
+    EXPECT_EQ(reg.OpenHandleCount(), 0u);
+}
+
+TEST(MemoryRegistryHook, LogRecordsTheAccessMasksInOrder) {
+    MemoryRegistry reg;
+    reg.CreateKey(kHKeyLocalMachine, u"K");
+    reg.SetKeyAccess(kHKeyLocalMachine, u"K", kKeyQueryValue);
+    RegKey key = 0;
+    for (std::uint32_t sam : {kKeyRead | kKeyWow64_64Key, kKeyRead, kKeyQueryValue})
+        if (reg.OpenKey(kHKeyLocalMachine, u"K", sam, &key) == kErrorSuccess) break;
+    std::vector<std::uint32_t> masks;
+    for (const auto& c : reg.Calls())
+        if (c.op == MemoryRegistry::Op::Open) masks.push_back(c.sam);
+    EXPECT_EQ(masks, (std::vector<std::uint32_t>{kKeyRead | kKeyWow64_64Key, kKeyRead,
+                                                 kKeyQueryValue}));
+    EXPECT_EQ(reg.OpenHandleCount(), 1u);
+    reg.CloseKey(key);
+}
