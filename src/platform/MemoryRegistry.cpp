@@ -84,7 +84,9 @@ std::u16string RegistryUpcase(const std::u16string& text) {
 struct MemoryRegistry::Node {
     std::u16string name;
     std::u16string upper;
-    // Kept sorted by `upper`, which is the enumeration order.
+    // Kept sorted by `upper`, which is the enumeration order of Windows. (Wine
+    // compares lowercased names instead, which differs only for the characters
+    // between 'Z' and 'a' such as '_' and '['.)
     std::vector<std::shared_ptr<Node>> subkeys;
     // In creation order.
     std::vector<Value> values;
@@ -196,7 +198,7 @@ void MemoryRegistry::SetString(RegKey root, const std::u16string& path,
 void MemoryRegistry::SetDword(RegKey root, const std::u16string& path, const std::u16string& name,
                               std::uint32_t value) {
     std::vector<std::uint8_t> bytes(4);
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (std::size_t i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     SetValue(root, path, name, kRegDword, std::move(bytes));
 }
 

@@ -181,6 +181,13 @@ private:
         return index;
     }
 
+    // regedit reads lines as C strings, where a NUL would end the line early;
+    // refuse it rather than guess.
+    void Add(DecodedFile& file, int number, std::u16string text) const {
+        if (text.find(u'\0') != std::u16string::npos) Fail(number, "unexpected NUL character");
+        file.lines.push_back(TextLine{number, std::move(text)});
+    }
+
     DecodedFile DecodeUtf16() const {
         const std::size_t payload = bytes_.size() - 2;
         std::u16string text;
@@ -195,7 +202,7 @@ private:
         DecodedFile file;
         const std::size_t header = FindHeader(lines, file.version);
         for (std::size_t i = header + 1; i < lines.size(); ++i)
-            file.lines.push_back(TextLine{static_cast<int>(i + 1), std::move(lines[i])});
+            Add(file, static_cast<int>(i + 1), std::move(lines[i]));
         return file;
     }
 
@@ -212,7 +219,7 @@ private:
                 text = DecodeWindows1252(lines[i]);
             else if (!DecodeUtf8(lines[i], text))
                 Fail(number, "invalid UTF-8");
-            file.lines.push_back(TextLine{number, std::move(text)});
+            Add(file, number, std::move(text));
         }
         return file;
     }
@@ -276,7 +283,6 @@ public:
         for (index_ = 0; index_ < lines.size(); ++index_) {
             const std::u16string& text = lines[index_].text;
             line_ = lines[index_].number;
-            if (text.find(u'\0') != std::u16string::npos) Fail("unexpected NUL character");
             std::size_t pos = SkipBlanks(text, 0);
             if (pos == text.size() || text[pos] == ';') continue;
             if (text[pos] == '[')
@@ -456,7 +462,7 @@ private:
         if (count == 0) Fail("dword value needs 1 to 8 hex digits");
         ExpectLineEnd(text, pos, "the dword value");
         std::vector<std::uint8_t> data(4);
-        for (int i = 0; i < 4; ++i) data[i] = static_cast<std::uint8_t>(value >> (8 * i));
+        for (std::size_t i = 0; i < 4; ++i) data[i] = static_cast<std::uint8_t>(value >> (8 * i));
         return data;
     }
 
@@ -498,7 +504,6 @@ private:
             ++index_;
             const std::u16string& next = file_.lines[index_].text;
             line_ = file_.lines[index_].number;
-            if (next.find(u'\0') != std::u16string::npos) Fail("unexpected NUL character");
             const std::size_t start = SkipBlanks(next, 0);
             if (start == next.size() || next[start] == ';') continue;
             if (!IsHexDigit(next[start])) Fail("expected hex bytes continuing the value");

@@ -340,6 +340,8 @@ TEST(RegFileErrors, BadEncodingIsRefusedWithItsLine) {
     EXPECT_EQ(lineOf(std::string(kV5) + "[HKLM\\\xC0\xAF]\n"), 3);                 // overlong
     EXPECT_EQ(lineOf(std::string(kV5) + "[HKLM\\K]\n\"v\"=\"\xED\xA0\x80\"\n"), 4);  // surrogate
     EXPECT_EQ(lineOf(std::string(kV5) + "[HKLM\\K]\n" + std::string("\"v\"=\"a\0b\"\n", 10)), 4);
+    EXPECT_EQ(lineOf(std::string(kV5) + "[HKLM\\K]\n\"v\"=hex:01,\\\n" + std::string("02\0\n", 4)),
+              5);
     EXPECT_EQ(lineOf(Utf16File(u"Windows Registry Editor Version 5.00\n[HKLM\\K]\n") + "A"), 2);
     EXPECT_FALSE(reg.KeyExists(kHKeyLocalMachine, u"K"));
     // An ANSI file has no invalid bytes.
@@ -367,5 +369,11 @@ TEST(RegFileErrors, LoadingFromPath) {
     LoadRegFileFromPath(reg, path);
     EXPECT_EQ(Get(reg, kHKeyCurrentUser, u"P", u"v").second, (Bytes{7, 0, 0, 0}));
     std::remove(path.c_str());
-    EXPECT_THROW(LoadRegFileFromPath(reg, path), RegFileError);
+    try {
+        LoadRegFileFromPath(reg, path);
+        ADD_FAILURE() << "a missing file was accepted";
+    } catch (const RegFileError& e) {
+        EXPECT_EQ(e.Line(), 0);
+        EXPECT_EQ(std::string(e.what()), path + ": cannot open the file");
+    }
 }
