@@ -5,7 +5,7 @@ NATIVE_TREES := native native-asan
 WINDOWS_TREES := win32 win64
 TREES := $(NATIVE_TREES) $(WINDOWS_TREES)
 
-.PHONY: all setup build test test-native test-windows run clean $(addprefix build-,$(TREES))
+.PHONY: all setup build dist test test-native test-windows run clean $(addprefix build-,$(TREES))
 
 all: build
 
@@ -26,12 +26,18 @@ test-native: build-native build-native-asan
 
 # Windows programs run under Wine in each tree's own prefixes.
 test-windows: build-win32 build-win64
-	./scripts/wine-ctest build/win32 win64 win32
+	./scripts/wine-ctest build/win32 win64 win32 gui64
 	./scripts/wine-ctest build/win64 win64
 
-run: setup
-	@echo "make run: the window arrives with the main window; until then there is nothing to show."
-	@echo "Build and test what exists with: make test"
+# What a user gets: Velmora.exe with Drisk.x64 beside it.
+dist: build-win32 build-win64
+	rm -rf build/dist
+	cmake --install build/win32 --prefix build/dist >/dev/null
+	cmake --install build/win64 --prefix build/dist >/dev/null
+	@ls build/dist
+
+run: dist
+	./scripts/run-demo.sh
 
 clean:
 	rm -rf build

@@ -6,6 +6,7 @@
 namespace velmora {
 
 const char16_t kUninstallKeyPath[] = u"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char16_t kHandOffFileName[] = u"OrvUninstall.ini";
 
 namespace {
 
@@ -21,7 +22,7 @@ constexpr std::uint32_t kOpenMasks[] = {
 };
 
 [[noreturn]] void RaiseRegistryError(const char16_t* pattern, const std::u16string& name) {
-    throw ERegistryException(FormatMessage(pattern, name));
+    throw ERegistryException(FormatWithArgument(pattern, name));
 }
 
 // The text of a character buffer up to its first null, or all of it.
@@ -139,10 +140,37 @@ bool IsRemovable(RegistryReader& reader) {
     return reader.ReadInteger(u"SystemComponent") != 1;
 }
 
+bool ListUninstallKeyNames(IRegistry& registry, RegKey rootKey, std::vector<std::u16string>& names) {
+    names.clear();
+    RegistryReader listing(registry, rootKey);
+    if (!listing.OpenKeyReadOnly(kUninstallKeyPath)) return false;
+    listing.GetKeyNames(names);
+    return true;
+}
+
+std::unique_ptr<TOrvUninstallInfo> ReadUninstallEntry(RegistryReader& reader, const std::u16string& name) {
+    // Taken from the root, not relative to the Uninstall key.
+    if (!reader.OpenKeyReadOnly(std::u16string(kUninstallKeyPath) + u"\\" + name)) return nullptr;
+    std::u16string commandLine = reader.ReadString(u"UninstallString");
+    if (commandLine.empty()) return nullptr;
+    if (!IsRemovable(reader)) return nullptr;
+
+    auto entry = std::make_unique<TOrvUninstallInfo>();
+    entry->Comments = reader.ReadString(u"Comments");
+    entry->DisplayIcon = reader.ReadString(u"DisplayIcon");
+    entry->DisplayName = reader.ReadString(u"DisplayName");
+    if (entry->DisplayName.empty()) entry->DisplayName = name;
+    entry->Publisher = reader.ReadString(u"Publisher");
+    entry->KeyName = name;
+    entry->UninstallString = std::move(commandLine);
+    return entry;
+}
+
 // ---------------------------------------------------------------------------
 // TOrvUninstallReader
 
-TOrvUninstallReader::TOrvUninstallReader(IRegistry& registry) : registry_(registry) {
+TOrvUninstallReader::TOrvUninstallReader(IRegistry& registry, IProfileFiles& files)
+    : registry_(registry), files_(files) {
     // Should the scan fail, Entries is destroyed with this half-built object and
     // frees what was appended so far.
     Refresh();
@@ -155,35 +183,128 @@ void TOrvUninstallReader::Clear() noexcept { Entries.Clear(); }
 void TOrvUninstallReader::Refresh() {
     Clear();
 
-    std::unique_ptr<std::vector<std::u16string>> names;
-    {
-        RegistryReader listing(registry_, kHKeyLocalMachine);
-        if (listing.OpenKeyReadOnly(kUninstallKeyPath)) {
-            names = std::make_unique<std::vector<std::u16string>>();
-            listing.GetKeyNames(*names);
-        }
-    }
-    if (!names) return;
+    std::vector<std::u16string> names;
+    if (!ListUninstallKeyNames(registry_, kHKeyLocalMachine, names)) return;
 
-    const std::u16string entryPrefix = std::u16string(kUninstallKeyPath) + u"\\";
     // Declared after the name list, so it closes its key before the list goes.
     RegistryReader entryReader(registry_, kHKeyLocalMachine);
-    for (const std::u16string& name : *names) {
-        if (!entryReader.OpenKeyReadOnly(entryPrefix + name)) continue;
-        std::u16string commandLine = entryReader.ReadString(u"UninstallString");
-        if (commandLine.empty()) continue;
-        if (!IsRemovable(entryReader)) continue;
-
-        auto entry = std::make_unique<TOrvUninstallInfo>();
-        entry->Comments = entryReader.ReadString(u"Comments");
-        entry->DisplayIcon = entryReader.ReadString(u"DisplayIcon");
-        entry->DisplayName = entryReader.ReadString(u"DisplayName");
-        if (entry->DisplayName.empty()) entry->DisplayName = name;
-        entry->Publisher = entryReader.ReadString(u"Publisher");
-        entry->KeyName = name;
-        entry->UninstallString = std::move(commandLine);
-        Entries.Add(std::move(entry));
+    for (const std::u16string& name : names) {
+        if (auto entry = ReadUninstallEntry(entryReader, name)) Entries.Add(std::move(entry));
     }
+}
+
+// ---------------------------------------------------------------------------
+// The hand-off file
+
+std::u16string GetTempDirectory(IProfileFiles& files) {
+    char16_t buffer[261] = {};
+    if (files.GetTempPath(260, buffer) == 0) return {};
+    return TextUpToNull(buffer, 260);
+}
+
+std::u16string TOrvUninstallReader::GetHandOffFilePath() const {
+    return GetTempDirectory(files_) + kHandOffFileName;
+}
+
+namespace {
+
+constexpr std::uint32_t kSectionNamesBuffer = 16384;
+constexpr std::uint32_t kValueBuffer = 2048;
+const char16_t kCannotReadFile[] = u"Cannot read the file '%s'";
+
+// A profile file opened for reading. Opening only records the path; closing
+// flushes the platform's cached copy of the file.
+class ProfileFileReader {
+public:
+    ProfileFileReader(IProfileFiles& files, std::u16string path) : files_(files), path_(std::move(path)) {}
+    ProfileFileReader(const ProfileFileReader&) = delete;
+    ProfileFileReader& operator=(const ProfileFileReader&) = delete;
+    ~ProfileFileReader() { files_.WritePrivateProfileString(nullptr, nullptr, nullptr, path_); }
+
+    void ReadSections(std::vector<std::u16string>& names) {
+        names.clear();
+        std::vector<char16_t> buffer(kSectionNamesBuffer);
+        std::uint32_t placed = ReadSectionNames(buffer);
+        // size - 2 is the sign that the names did not fit: measure the file and ask
+        // again with room for as many characters as it holds.
+        if (placed == kSectionNamesBuffer - 2) {
+            buffer.assign(MeasuredCharacters(), u'\0');
+            placed = ReadSectionNames(buffer);
+        }
+        if (placed == 0) return;
+        const std::size_t end = std::min<std::size_t>(placed, buffer.size());
+        std::size_t start = 0;
+        while (start < end) {
+            const std::size_t stop = std::find(buffer.begin() + start, buffer.begin() + end, u'\0') - buffer.begin();
+            if (stop == start) break;
+            names.emplace_back(buffer.begin() + start, buffer.begin() + stop);
+            start = stop + 1;
+        }
+    }
+
+    std::u16string ReadString(const std::u16string& section, const char16_t* key) {
+        char16_t buffer[kValueBuffer] = {};
+        const std::uint32_t placed =
+            files_.GetPrivateProfileString(section.c_str(), key, u"", buffer, kValueBuffer, path_);
+        return std::u16string(buffer, std::min<std::uint32_t>(placed, kValueBuffer - 1));
+    }
+
+private:
+    std::uint32_t ReadSectionNames(std::vector<char16_t>& buffer) {
+        if (buffer.size() < 2) return 0;
+        return files_.GetPrivateProfileString(nullptr, nullptr, nullptr, buffer.data(),
+                                              static_cast<std::uint32_t>(buffer.size()), path_);
+    }
+
+    std::size_t MeasuredCharacters() {
+        std::string bytes;
+        if (!files_.ReadAllBytes(path_, bytes)) throw Exception(FormatWithArgument(kCannotReadFile, path_));
+        const bool utf16 = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                           static_cast<unsigned char>(bytes[1]) == 0xFE;
+        return utf16 ? bytes.size() / 2 : files_.AnsiCharCount(bytes);
+    }
+
+    IProfileFiles& files_;
+    std::u16string path_;
+};
+
+// Whether the path names an existing file (not a directory). Errors other than
+// "not found" and "invalid name" (a sharing violation, say) are settled by a
+// directory search, which works on files held open by others.
+bool HandOffFileExists(IProfileFiles& files, const std::u16string& path) {
+    const std::uint32_t attributes = files.GetFileAttributes(path);
+    if (attributes != kInvalidFileAttributes) return (attributes & kFileAttributeDirectory) == 0;
+    const long error = files.LastError();
+    if (error == kErrorFileNotFound || error == kErrorPathNotFound || error == kErrorInvalidName) return false;
+    std::uint32_t found = 0;
+    const std::uintptr_t search = files.FindFirstFile(path, &found);
+    if (search == kInvalidFindHandle) return false;
+    files.FindClose(search);
+    return (found & kFileAttributeDirectory) == 0;
+}
+
+}  // namespace
+
+void TOrvUninstallReader::LoadFromHandOffFile() {
+    const std::u16string path = GetHandOffFilePath();
+    {
+        ProfileFileReader reader(files_, path);
+        // Declared after the reader, so the names go first and then the reader.
+        std::vector<std::u16string> sections;
+        reader.ReadSections(sections);
+        for (const std::u16string& section : sections) {
+            auto entry = std::make_unique<TOrvUninstallInfo>();
+            entry->Comments = reader.ReadString(section, u"Comment");
+            entry->DisplayIcon = reader.ReadString(section, u"DisplayIcon");
+            entry->DisplayName = reader.ReadString(section, u"DisplayName");
+            entry->Publisher = reader.ReadString(section, u"Publisher");
+            entry->UninstallString = reader.ReadString(section, u"UninstallString");
+            Entries.Add(std::move(entry));
+        }
+    }
+    // Only a load that completed removes the file; a failed deletion is ignored
+    // and the file is merged again next time.
+    if (HandOffFileExists(files_, path)) files_.DeleteFile(path);
 }
 
 }  // namespace velmora

@@ -1,5 +1,5 @@
-// The inventory: uninstall entries, the list that owns them, and the registry
-// scan that fills it.
+// The inventory: uninstall entries, the list that owns them, the registry scan
+// that fills it and the 64-bit hand-off file that adds to it.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ProfileFiles.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 
@@ -86,11 +87,24 @@ private:
 // neither "NoRemove" nor "SystemComponent" equals 1.
 bool IsRemovable(RegistryReader& reader);
 
+// The subkey names of the Uninstall key below the root, in enumeration order;
+// false when the key cannot be opened.
+bool ListUninstallKeyNames(IRegistry& registry, RegKey rootKey, std::vector<std::u16string>& names);
+
+// Opens the entry key of that name with the reader and reads it: null when the
+// name is passed over (the key does not open, has no command line or is not
+// removable). Registry errors pass on as ERegistryException.
+std::unique_ptr<TOrvUninstallInfo> ReadUninstallEntry(RegistryReader& reader, const std::u16string& name);
+
+// The temporary directory with its trailing separator, or empty text.
+std::u16string GetTempDirectory(IProfileFiles& files = SystemProfileFiles());
+
 // The inventory. Constructing it scans the registry; if that scan fails, the
 // entries read so far are freed and the error passes on.
 class TOrvUninstallReader {
 public:
-    explicit TOrvUninstallReader(IRegistry& registry = SystemRegistry());
+    explicit TOrvUninstallReader(IRegistry& registry = SystemRegistry(),
+                                 IProfileFiles& files = SystemProfileFiles());
     TOrvUninstallReader(const TOrvUninstallReader&) = delete;
     TOrvUninstallReader& operator=(const TOrvUninstallReader&) = delete;
     virtual ~TOrvUninstallReader();
@@ -98,13 +112,20 @@ public:
     void Clear() noexcept;
     // Empties the inventory and rebuilds it from the per-machine Uninstall key.
     void Refresh();
+    // Appends one entry per section of the hand-off file, in file order, then
+    // deletes the file. If loading fails, the entries appended so far stay and
+    // the file is kept.
+    void LoadFromHandOffFile();
+    std::u16string GetHandOffFilePath() const;
 
     TOrvUninstallList Entries;
 
 private:
     IRegistry& registry_;
+    IProfileFiles& files_;
 };
 
 extern const char16_t kUninstallKeyPath[];
+extern const char16_t kHandOffFileName[];
 
 }  // namespace velmora

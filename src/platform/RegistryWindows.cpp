@@ -1,6 +1,6 @@
 // The registry seam bound to the Windows registry. No view flag is added: the
 // process reads its own view (the 32-bit one for Velmora.exe under WOW64).
-#include <windows.h>
+#include "platform/WindowsHeaders.h"
 
 #include "platform/Registry.h"
 

@@ -94,11 +94,16 @@ std::u16string FromUtf8(const std::string& text) {
     return out;
 }
 
-std::u16string FormatMessage(const std::u16string& pattern, const std::u16string& argument) {
+std::u16string FormatWithArgument(const std::u16string& pattern, const std::u16string& argument) {
     std::u16string result = pattern;
     const auto at = result.find(u"%s");
     if (at != std::u16string::npos) result.replace(at, 2, argument);
     return result;
+}
+
+std::u16string ExceptionDisplayText(const std::u16string& message) {
+    if (!message.empty() && message.back() > u'.') return message + u".";
+    return message;
 }
 
 Exception::Exception(std::u16string message)

@@ -1,6 +1,6 @@
 // Under Wine the fixtures are imported into the real registry with Wine's own
 // reg.exe, in the view this process reads (32-bit for Velmora.exe's tree).
-#include <windows.h>
+#include "platform/WindowsHeaders.h"
 
 #include <filesystem>
 #include <stdexcept>

@@ -1,6 +1,6 @@
 #include "ProcessRunner.h"
 
-#include <windows.h>
+#include "platform/WindowsHeaders.h"
 
 #include <vector>
 

@@ -1,0 +1,27 @@
+// Velmora's entry: the application object, the one main window, the message
+// loop. No command line is read; the exit code is 0.
+#include "platform/WindowsHeaders.h"
+
+#include <commctrl.h>
+
+#include "frmOrvUninstallMain.h"
+#include "platform/Application.h"
+#include "unitOrvCInstallUtils.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    using namespace velmora;
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    TApplication& application = Application();
+    application.Initialize(instance);
+    application.InitializeCom();
+    application.SetMainFormOnTaskBar(true);
+    application.SetTitle(u"Velmora");
+    // RunAndWait keeps this application's messages serviced while it waits.
+    SetProcessMessagesProc([] { Application().ProcessMessages(); });
+    Guarded([&] { application.CreateMainForm([] { return std::make_unique<TOrvUninstallMainForm>(); }); });
+    application.Run();
+    application.Finish();
+    return 0;
+}

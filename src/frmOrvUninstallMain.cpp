@@ -1,0 +1,461 @@
+#include "frmOrvUninstallMain.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "frmOrvUninstallMainLogic.h"
+#include "platform/Processes.h"
+#include "unitOrvCInstallUtils.h"
+
+namespace velmora {
+
+namespace {
+
+const wchar_t kMainFormClass[] = L"TOrvUninstallMainForm";
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+enum TControlKind { ckLabel, ckListView, ckButton, ckImageList };
+
+struct TControlDescription {
+    const char16_t* Name;
+    TControlKind Kind;
+    TBounds Bounds;
+    const char16_t* Caption;
+    int Id;
+};
+
+struct TEventBinding {
+    const char16_t* Component;  // empty: the window itself
+    const char16_t* Event;
+    void (TOrvUninstallMainForm::*Handler)();
+};
+
+}  // namespace
+
+// The window as designed (96 pixels per inch, text height 12): its properties,
+// controls in creation (and tab) order, the list's columns and the bindings of
+// events to handlers. Loading it builds the window.
+struct TMainFormDescription {
+    static constexpr const char16_t* Caption = u"Velmora";
+    static constexpr int ClientWidth = 792;
+    static constexpr int ClientHeight = 486;
+    static constexpr int Color = COLOR_BTNFACE;
+    static constexpr const char16_t* FontName = u"宋体";
+    static constexpr int FontHeight = -12;
+    static constexpr BYTE FontCharset = GB2312_CHARSET;
+
+    static const TControlDescription Controls[5];
+    static const TListView::TColumn Columns[3];
+    static const TEventBinding Events[5];
+};
+
+const TControlDescription TMainFormDescription::Controls[5] = {
+    {u"Label1", ckLabel, {16, 16, 96, 12}, u"当前安装的程序：", 0},
+    {u"ListView", ckListView, {16, 40, 761, 393}, nullptr, 100},
+    {u"UninstallButton", ckButton, {16, 448, 75, 25}, u"卸载", 101},
+    {u"ExitButton", ckButton, {704, 448, 75, 25}, u"退出", 102},
+    {u"ImageList", ckImageList, {0, 0, 24, 24}, nullptr, 0},
+};
+
+const TListView::TColumn TMainFormDescription::Columns[3] = {
+    {u"软件插件名称", 300},
+    {u"厂商签名", 140},
+    {u"描述", 280},
+};
+
+const TEventBinding TMainFormDescription::Events[5] = {
+    {u"", u"OnCreate", &TOrvUninstallMainForm::FormCreate},
+    {u"", u"OnDestroy", &TOrvUninstallMainForm::FormDestroy},
+    {u"", u"OnResize", &TOrvUninstallMainForm::FormResize},
+    {u"UninstallButton", u"OnClick", &TOrvUninstallMainForm::UninstallButtonClick},
+    {u"ExitButton", u"OnClick", &TOrvUninstallMainForm::ExitButtonClick},
+};
+
+TOrvUninstallMainForm::TOrvUninstallMainForm() {
+    LoadDescription();
+    if (onCreate_) Guarded(onCreate_);
+}
+
+TOrvUninstallMainForm::~TOrvUninstallMainForm() {
+    if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+    if (onDestroy_) Guarded(onDestroy_);
+    if (hwnd_) {
+        // The rows still refer to entries FormDestroy has freed; the controls go
+        // now without anything following those references.
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
+    }
+    SysImageList.reset();
+    imageList_.SetHandle(nullptr);
+    if (font_) DeleteObject(font_);
+}
+
+void TOrvUninstallMainForm::LoadDescription() {
+    using D = TMainFormDescription;
+    loading_ = true;
+    const HINSTANCE instance = Application().Instance();
+
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = &TOrvUninstallMainForm::WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = Application().Icon();
+    windowClass.hIconSm = Application().Icon();
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(D::Color + 1));
+    windowClass.lpszClassName = kMainFormClass;
+    RegisterClassExW(&windowClass);
+
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    const DWORD exStyle = Application().MainFormOnTaskBar() ? WS_EX_APPWINDOW : 0;
+    RECT outer = {0, 0, D::ClientWidth, D::ClientHeight};
+    AdjustWindowRectEx(&outer, style, FALSE, exStyle);
+    hwnd_ = CreateWindowExW(exStyle, kMainFormClass, Wide(D::Caption), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                            outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, this);
+    if (!hwnd_) {
+        loading_ = false;
+        throw Exception(u"Cannot create the main window");
+    }
+
+    LOGFONTW logFont = {};
+    logFont.lfHeight = D::FontHeight;
+    logFont.lfWeight = FW_NORMAL;
+    logFont.lfCharSet = D::FontCharset;
+    lstrcpynW(logFont.lfFaceName, Wide(D::FontName), LF_FACESIZE);
+    font_ = CreateFontIndirectW(&logFont);
+
+    for (const TControlDescription& control : D::Controls) {
+        const std::u16string name = control.Name;
+        switch (control.Kind) {
+            case ckLabel:
+                label1_.Create(hwnd_, control.Caption, control.Bounds, font_);
+                Label1 = &label1_;
+                break;
+            case ckListView:
+                listView_.Create(hwnd_, control.Bounds, control.Id,
+                                 std::vector<TListView::TColumn>(std::begin(D::Columns), std::end(D::Columns)));
+                ListView = &listView_;
+                break;
+            case ckButton: {
+                TButton& button = name == u"UninstallButton" ? uninstallButton_ : exitButton_;
+                button.Create(hwnd_, control.Caption, control.Bounds, control.Id);
+                (name == u"UninstallButton" ? UninstallButton : ExitButton) = &button;
+                break;
+            }
+            case ckImageList:
+                imageList_.Create(control.Bounds.Width, control.Bounds.Height, ILC_COLORDDB | ILC_MASK);
+                ImageList = &imageList_;
+                break;
+        }
+    }
+    // The controls use the window's font.
+    for (TControl* control : std::initializer_list<TControl*>{Label1, ListView, UninstallButton, ExitButton}) {
+        SendMessageW(control->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    }
+    ListView->SetSmallImages(ImageList->Handle());
+
+    for (const TEventBinding& binding : D::Events) {
+        const std::u16string component = binding.Component;
+        const std::u16string event = binding.Event;
+        auto handler = [this, method = binding.Handler] { (this->*method)(); };
+        if (component.empty() && event == u"OnCreate") onCreate_ = handler;
+        else if (component.empty() && event == u"OnDestroy") onDestroy_ = handler;
+        else if (component.empty() && event == u"OnResize") onResize_ = handler;
+        else if (component == u"UninstallButton") UninstallButton->OnClick = handler;
+        else if (component == u"ExitButton") ExitButton->OnClick = handler;
+    }
+    loading_ = false;
+}
+
+LRESULT CALLBACK TOrvUninstallMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* form = static_cast<TOrvUninstallMainForm*>(create->lpCreateParams);
+        form->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    }
+    auto* form = reinterpret_cast<TOrvUninstallMainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!form) return DefWindowProcW(hwnd, message, wParam, lParam);
+    try {
+        return form->HandleMessage(message, wParam, lParam);
+    } catch (...) {
+        Application().HandleException(std::current_exception());
+        return 0;
+    }
+}
+
+LRESULT TOrvUninstallMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_SIZE:
+            if (!loading_ && onResize_) {
+                resized_ = true;
+                onResize_();
+            }
+            return 0;
+        case WM_COMMAND:
+            OnCommand(wParam, lParam);
+            return 0;
+        case WM_CLOSE:
+            Close();
+            return 0;
+        default:
+            return DefWindowProcW(hwnd_, message, wParam, lParam);
+    }
+}
+
+void TOrvUninstallMainForm::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (HIWORD(wParam) != BN_CLICKED) return;
+    const HWND control = reinterpret_cast<HWND>(lParam);
+    for (TButton* button : {UninstallButton, ExitButton}) {
+        if (button && control == button->Handle() && button->OnClick) button->OnClick();
+    }
+}
+
+void TOrvUninstallMainForm::ShowFirst(int showCommand) {
+    if (!firstShown_) {
+        firstShown_ = true;
+        RECT outer = {};
+        GetWindowRect(hwnd_, &outer);
+        int left = 0;
+        int top = 0;
+        DesktopCenter(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                      GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN),
+                      outer.right - outer.left, outer.bottom - outer.top, left, top);
+        SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    int state = SW_SHOWNORMAL;
+    if (showCommand == SW_SHOWMAXIMIZED) state = SW_SHOWMAXIMIZED;
+    else if (showCommand == SW_SHOWMINNOACTIVE) state = SW_SHOWMINNOACTIVE;
+    ShowWindow(hwnd_, state);
+    // The platform normally sends the first size notification by now; make sure
+    // the layout is in force from the start either way.
+    if (!resized_ && onResize_) {
+        resized_ = true;
+        onResize_();
+    }
+    UpdateWindow(hwnd_);
+}
+
+void TOrvUninstallMainForm::Close() {
+    // The main window ends the application; it is neither hidden nor destroyed here.
+    PostQuitMessage(0);
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void TOrvUninstallMainForm::FormCreate() {
+    SysImageList = std::make_unique<TOrvCSysImageList>(Application().Instance());
+    UninstallReader = std::make_unique<TOrvUninstallReader>();
+    MergeHandOffInventory();
+    PopulateList();
+}
+
+void TOrvUninstallMainForm::FormDestroy() { UninstallReader.reset(); }
+
+void TOrvUninstallMainForm::FormResize() {
+    RECT client = {};
+    GetClientRect(hwnd_, &client);
+    TMainLayout layout{ListView->Bounds(), UninstallButton->Bounds(), ExitButton->Bounds()};
+    ApplyLayout(layout, client.right - client.left, client.bottom - client.top);
+    UninstallButton->SetBounds(layout.UninstallButton);
+    ExitButton->SetBounds(layout.ExitButton);
+    ListView->SetBounds(layout.ListView);
+}
+
+void TOrvUninstallMainForm::ExitButtonClick() { Close(); }
+
+void TOrvUninstallMainForm::MergeHandOffInventory() {
+    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), [] { Application().ProcessMessages(); });
+}
+
+namespace {
+
+// The window's list, button and confirmation box as the uninstall command uses them.
+class TMainFormUninstallView final : public IUninstallView {
+public:
+    TMainFormUninstallView(TOrvUninstallMainForm& form, HWND window) : form_(form), window_(window) {}
+
+    int RowCount() override { return form_.ListView->Count(); }
+    bool RowChecked(int row) override { return form_.ListView->Checked(row); }
+    TOrvUninstallInfo* RowEntry(int row) override {
+        return static_cast<TOrvUninstallInfo*>(form_.ListView->Data(row));
+    }
+    bool ConfirmUninstall() override {
+        return MessageBoxW(window_, Wide(kUninstallConfirmation), Wide(Application().Title()),
+                           MB_YESNO | MB_ICONQUESTION) == IDYES;
+    }
+    void SetUninstallEnabled(bool enabled) override { form_.UninstallButton->SetEnabled(enabled); }
+    void ClearRows() override { form_.ListView->Clear(); }
+    void MergeHandOffInventory() override { form_.MergeHandOffInventory(); }
+    void PopulateList() override { form_.PopulateList(); }
+
+private:
+    TOrvUninstallMainForm& form_;
+    HWND window_;
+};
+
+}  // namespace
+
+void TOrvUninstallMainForm::UninstallButtonClick() {
+    TMainFormUninstallView view(*this, hwnd_);
+    UninstallCommand(
+        view, UninstallReader, [] { return std::make_unique<TOrvUninstallReader>(); }, SystemProcesses(),
+        [] { Application().ProcessMessages(); });
+}
+
+// ---------------------------------------------------------------------------
+// The list fill
+
+namespace {
+
+constexpr int kTileSize = 24;
+constexpr int kIconOffset = 4;
+
+// The 24 x 24 scratch bitmap every tile of a fill is drawn on, with a memory DC.
+class TScratchBitmap {
+public:
+    TScratchBitmap() {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = kTileSize;
+        info.bmiHeader.biHeight = kTileSize;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        const HDC screen = GetDC(nullptr);
+        dc_ = CreateCompatibleDC(screen);
+        ReleaseDC(nullptr, screen);
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels_), nullptr, 0);
+        if (!dc_ || !bitmap_) {
+            Release();
+            throw Exception(u"Out of system resources");
+        }
+        old_ = SelectObject(dc_, bitmap_);
+        brush_ = CreateSolidBrush(RGB(255, 255, 255));
+    }
+    TScratchBitmap(const TScratchBitmap&) = delete;
+    TScratchBitmap& operator=(const TScratchBitmap&) = delete;
+    ~TScratchBitmap() { Release(); }
+
+    HDC Dc() const { return dc_; }
+    void FillWhite() {
+        RECT all = {0, 0, kTileSize, kTileSize};
+        FillRect(dc_, &all, brush_);
+    }
+    // Adds the tile to the list: every pure white pixel transparent, all others
+    // opaque. The scratch bitmap itself stays as it is.
+    int AddMaskedWhite(HIMAGELIST list) {
+        GdiFlush();
+        const HDC screen = GetDC(nullptr);
+        const HBITMAP image = CreateCompatibleBitmap(screen, kTileSize, kTileSize);
+        ReleaseDC(nullptr, screen);
+        const HBITMAP mask = CreateBitmap(kTileSize, kTileSize, 1, 1, nullptr);
+        int index = -1;
+        if (image && mask) {
+            // Monochrome rows are padded to 16 bits; a set bit marks a transparent pixel.
+            std::vector<BYTE> maskBits(((kTileSize + 15) / 16) * 2 * kTileSize, 0);
+            std::vector<DWORD> colour(pixels_, pixels_ + kTileSize * kTileSize);
+            const int stride = ((kTileSize + 15) / 16) * 2;
+            for (int y = 0; y < kTileSize; ++y) {
+                // DIB rows run bottom-up.
+                const int source = (kTileSize - 1 - y) * kTileSize;
+                for (int x = 0; x < kTileSize; ++x) {
+                    if ((colour[source + x] & 0xFFFFFF) == 0xFFFFFF) {
+                        maskBits[y * stride + x / 8] |= static_cast<BYTE>(0x80 >> (x % 8));
+                        colour[source + x] = 0;  // transparent pixels must be black in the image
+                    }
+                }
+            }
+            SetBitmapBits(mask, static_cast<DWORD>(maskBits.size()), maskBits.data());
+            BITMAPINFO info = {};
+            info.bmiHeader.biSize = sizeof info.bmiHeader;
+            info.bmiHeader.biWidth = kTileSize;
+            info.bmiHeader.biHeight = kTileSize;
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 32;
+            info.bmiHeader.biCompression = BI_RGB;
+            SetDIBits(dc_, image, 0, kTileSize, colour.data(), &info, DIB_RGB_COLORS);
+            index = ImageList_Add(list, image, mask);
+        }
+        if (image) DeleteObject(image);
+        if (mask) DeleteObject(mask);
+        return index;
+    }
+
+private:
+    void Release() {
+        if (dc_ && old_) SelectObject(dc_, old_);
+        if (bitmap_) DeleteObject(bitmap_);
+        if (brush_) DeleteObject(brush_);
+        if (dc_) DeleteDC(dc_);
+        dc_ = nullptr;
+        bitmap_ = nullptr;
+        brush_ = nullptr;
+        old_ = nullptr;
+    }
+
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    HBRUSH brush_ = nullptr;
+    DWORD* pixels_ = nullptr;
+};
+
+std::u16string ProgramPath() {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) return std::u16string(path.begin(), path.begin() + length);
+        path.resize(path.size() * 2);
+    }
+}
+
+// Keeps the list's drawing suspended for a fill, whatever happens.
+class TUpdateBracket {
+public:
+    explicit TUpdateBracket(TListView& list) : list_(list) { list_.BeginUpdate(); }
+    TUpdateBracket(const TUpdateBracket&) = delete;
+    TUpdateBracket& operator=(const TUpdateBracket&) = delete;
+    ~TUpdateBracket() { list_.EndUpdate(); }
+
+private:
+    TListView& list_;
+};
+
+}  // namespace
+
+void TOrvUninstallMainForm::PopulateList() {
+    TScratchBitmap tile;
+    TUpdateBracket bracket(*ListView);
+
+    ListView->Clear();
+    ImageList_Remove(ImageList->Handle(), -1);
+
+    auto addTile = [&](const std::u16string& path) {
+        tile.FillWhite();
+        SysImageList->Draw(tile.Dc(), kIconOffset, kIconOffset, SysImageList->GetIconIndex(path, false), true);
+        return tile.AddMaskedWhite(ImageList->Handle());
+    };
+    const int defaultTile = addTile(ProgramPath());
+
+    const std::size_t count = UninstallReader ? UninstallReader->Entries.Count() : 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        TOrvUninstallInfo* entry = UninstallReader->Entries[i];
+        TListItem row;
+        row.Caption = entry->DisplayName;
+        row.SubItems[0] = entry->Publisher;
+        row.SubItems[1] = entry->Comments;
+        row.Data = entry;
+        row.ImageIndex = defaultTile;
+        const int index = ListView->AddRow(row);
+        if (!entry->DisplayIcon.empty()) ListView->SetImageIndex(index, addTile(ExtractIconPath(entry->DisplayIcon)));
+    }
+    // One sort, after the last row.
+    ListView->SortByName();
+}
+
+}  // namespace velmora

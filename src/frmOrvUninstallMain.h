@@ -1,0 +1,78 @@
+// The main window: its description (controls, properties, handler bindings),
+// its handlers, the list fill and the uninstall command.
+#pragma once
+
+#include "platform/WindowsHeaders.h"
+
+#include <functional>
+#include <memory>
+
+#include "platform/Application.h"
+#include "platform/Controls.h"
+#include "platform/ImageListComponent.h"
+#include "unitOrvCSysImageList.h"
+#include "unitOrvUninstallClasses.h"
+
+namespace velmora {
+
+class TOrvUninstallMainForm : public TForm {
+public:
+    // Builds the window from its description, then runs FormCreate under the
+    // application's guard.
+    TOrvUninstallMainForm();
+    // Hides the window, runs FormDestroy under the guard, then destroys the
+    // controls, SysImageList and ImageList.
+    ~TOrvUninstallMainForm() override;
+
+    HWND Handle() const override { return hwnd_; }
+    void ShowFirst(int showCommand) override;
+
+    // Fields bound by name when the description is loaded.
+    TLabel* Label1 = nullptr;
+    TListView* ListView = nullptr;
+    TButton* UninstallButton = nullptr;
+    TButton* ExitButton = nullptr;
+    TImageListComponent* ImageList = nullptr;
+
+    void FormCreate();
+    void FormDestroy();
+    void FormResize();
+    void ExitButtonClick();
+    void UninstallButtonClick();
+
+    void MergeHandOffInventory();
+    void PopulateList();
+
+    // A close request: the main window ends the application instead of hiding.
+    void Close();
+
+private:
+    friend struct TMainFormDescription;
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void LoadDescription();
+    void OnCommand(WPARAM wParam, LPARAM lParam);
+
+    HWND hwnd_ = nullptr;
+    HFONT font_ = nullptr;
+    bool loading_ = false;
+    bool resized_ = false;
+    bool firstShown_ = false;
+
+    // Components and controls the window owns, in creation order.
+    TLabel label1_;
+    TListView listView_;
+    TButton uninstallButton_;
+    TButton exitButton_;
+    TImageListComponent imageList_;
+
+    std::unique_ptr<TOrvCSysImageList> SysImageList;
+    std::unique_ptr<TOrvUninstallReader> UninstallReader;
+
+    std::function<void()> onCreate_;
+    std::function<void()> onDestroy_;
+    std::function<void()> onResize_;
+};
+
+}  // namespace velmora

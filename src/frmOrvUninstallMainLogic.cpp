@@ -1,0 +1,99 @@
+#include "frmOrvUninstallMainLogic.h"
+
+namespace velmora {
+
+const char16_t kHandOffProgram[] = u"Drisk.x64";
+
+void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes,
+                           const ProcessMessagesProc& processMessages) {
+    if (!IsWow64(processes)) return;
+    // Whatever the companion answers, even when it cannot be started, a file it
+    // or an earlier run left is merged.
+    RunAndWait(processes, processMessages, kHandOffProgram, kSwHide);
+    inventory.LoadFromHandOffFile();
+}
+
+const char16_t kUninstallConfirmation[] = u"确定要卸载选择的软件/插件吗？";
+
+namespace {
+
+// Enables the uninstall button again however the command ends.
+class TButtonDisabled {
+public:
+    explicit TButtonDisabled(IUninstallView& view) : view_(view) { view_.SetUninstallEnabled(false); }
+    TButtonDisabled(const TButtonDisabled&) = delete;
+    TButtonDisabled& operator=(const TButtonDisabled&) = delete;
+    ~TButtonDisabled() { view_.SetUninstallEnabled(true); }
+
+private:
+    IUninstallView& view_;
+};
+
+}  // namespace
+
+void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>& inventory,
+                      const std::function<std::unique_ptr<TOrvUninstallReader>()>& createInventory,
+                      IProcesses& processes, const ProcessMessagesProc& processMessages) {
+    TButtonDisabled disabled(view);
+    if (!view.ConfirmUninstall()) return;
+
+    // Bottom to top; no row is added or removed before the rebuild, so the
+    // indexes hold. A command that cannot start or fails is passed over.
+    for (int row = view.RowCount() - 1; row >= 0; --row) {
+        if (!view.RowChecked(row)) continue;
+        if (const TOrvUninstallInfo* entry = view.RowEntry(row)) {
+            RunAndWait(processes, processMessages, entry->UninstallString, kSwShow);
+        }
+    }
+
+    if (!inventory) {
+        // Start-up could not create it: try again; the list is empty meanwhile.
+        view.ClearRows();
+        inventory = createInventory();
+    } else {
+        try {
+            inventory->Refresh();
+        } catch (...) {
+            // The rows now refer to freed entries: they must go before anything
+            // can follow them.
+            view.ClearRows();
+            throw;
+        }
+    }
+    try {
+        view.MergeHandOffInventory();
+        view.PopulateList();
+    } catch (...) {
+        view.ClearRows();
+        throw;
+    }
+}
+
+std::u16string ExtractIconPath(const std::u16string& value) {
+    std::u16string path = value.substr(0, value.find(u','));
+    if (path.empty()) return path;
+    if (path[0] == u'"') {
+        // Both ends go, whatever the last character is.
+        path = path.size() >= 2 ? path.substr(1, path.size() - 2) : std::u16string();
+    }
+    return path;
+}
+
+void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight) {
+    layout.UninstallButton.Top = clientHeight - 16 - layout.UninstallButton.Height;
+    layout.ExitButton.Top = layout.UninstallButton.Top;
+    layout.ExitButton.Left = clientWidth - 16 - layout.ExitButton.Width;
+    layout.ListView.Width = clientWidth - 32;
+    layout.ListView.Height = layout.ExitButton.Top - 16 - layout.ListView.Top;
+}
+
+void DesktopCenter(int desktopLeft, int desktopTop, int desktopWidth, int desktopHeight, int width, int height,
+                   int& left, int& top) {
+    // Integer division truncates toward zero, as the placement rule asks.
+    left = desktopLeft + desktopWidth / 2 - width / 2;
+    top = desktopTop + desktopHeight / 2 - height / 2;
+    if (left < desktopLeft) left = desktopLeft;
+    if (top < desktopTop) top = desktopTop;
+}
+
+}  // namespace velmora

@@ -1,0 +1,88 @@
+// The main window's logic that needs no window system: merging the 64-bit
+// hand-off into the inventory, the layout and first placement arithmetic, and
+// the icon path of an entry. The window calls these with the machine's
+// functions; tests call them with substitutes.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/Processes.h"
+#include "unitOrvCInstallUtils.h"
+#include "unitOrvUninstallClasses.h"
+
+namespace velmora {
+
+// The 64-bit companion, started by its bare name: the system's search finds it
+// beside the running program first.
+extern const char16_t kHandOffProgram[];
+constexpr int kSwHide = 0;
+constexpr int kSwShow = 5;
+
+// On 64-bit Windows, runs the companion hidden, waits for it and appends the
+// entries of its hand-off file; on 32-bit Windows does nothing at all.
+void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes,
+                           const ProcessMessagesProc& processMessages);
+
+// The main window as the uninstall command sees it.
+class IUninstallView {
+public:
+    virtual ~IUninstallView() = default;
+    virtual int RowCount() = 0;
+    // Read when the walk reaches the row: the user may tick rows meanwhile.
+    virtual bool RowChecked(int row) = 0;
+    virtual TOrvUninstallInfo* RowEntry(int row) = 0;
+    // The confirmation box; true for Yes.
+    virtual bool ConfirmUninstall() = 0;
+    virtual void SetUninstallEnabled(bool enabled) = 0;
+    // Removes every row (none may lead to an entry a rescan has freed).
+    virtual void ClearRows() = 0;
+    virtual void MergeHandOffInventory() = 0;
+    virtual void PopulateList() = 0;
+};
+
+extern const char16_t kUninstallConfirmation[];
+
+// The uninstall command: after a Yes, runs the command line of every ticked row
+// from the last row up to the first, each shown and waited for, then rebuilds the
+// inventory and the list. The button is disabled throughout and enabled again
+// whatever happens. An inventory that could not be created at start-up is
+// created anew; a rebuild that fails empties the list before the error passes on.
+void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>& inventory,
+                      const std::function<std::unique_ptr<TOrvUninstallReader>()>& createInventory,
+                      IProcesses& processes, const ProcessMessagesProc& processMessages);
+
+// The file path in a DisplayIcon value: the text before the first comma, with a
+// leading double quote and the last character removed when it starts with one.
+std::u16string ExtractIconPath(const std::u16string& value);
+
+struct TBounds {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+    bool operator==(const TBounds& other) const {
+        return Left == other.Left && Top == other.Top && Width == other.Width && Height == other.Height;
+    }
+};
+
+// The controls that follow the window's size.
+struct TMainLayout {
+    TBounds ListView;
+    TBounds UninstallButton;
+    TBounds ExitButton;
+};
+
+// Anchors the buttons 16 pixels above the bottom edge, the exit button 16 pixels
+// from the right edge, and lets the list fill the space above them. No lower
+// bound: a tiny client area gives zero or negative sizes.
+void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight);
+
+// Where a window of the given outer size goes when centred on the virtual screen
+// (left, top, width, height of the rectangle bounding all monitors); never left
+// of or above its top-left corner.
+void DesktopCenter(int desktopLeft, int desktopTop, int desktopWidth, int desktopHeight, int width, int height,
+                   int& left, int& top);
+
+}  // namespace velmora

@@ -1,0 +1,220 @@
+#include "platform/Application.h"
+
+#include <objbase.h>
+
+#include <vector>
+
+#include "platform/Text.h"
+
+namespace velmora {
+
+namespace {
+
+const wchar_t kApplicationClass[] = L"TApplication";
+
+LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// The message of an exception, or of the innermost one it wraps when that has a
+// message of its own.
+std::u16string MessageOf(std::exception_ptr error) {
+    std::u16string message;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        message = e.Message();
+        try {
+            std::rethrow_if_nested(e);
+        } catch (...) {
+            const std::u16string inner = MessageOf(std::current_exception());
+            if (!inner.empty()) message = inner;
+        }
+    } catch (const std::bad_alloc&) {
+        message = u"Out of memory";
+    } catch (const std::exception& e) {
+        message = FromUtf8(e.what());
+        try {
+            std::rethrow_if_nested(e);
+        } catch (...) {
+            const std::u16string inner = MessageOf(std::current_exception());
+            if (!inner.empty()) message = inner;
+        }
+    } catch (...) {
+        message = u"Unknown error";
+    }
+    return message;
+}
+
+bool IsAbort(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const EAbort&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Disables the thread's visible, enabled top-level windows while a modal box is
+// shown, and enables them again afterwards.
+class TaskWindowsDisabled {
+public:
+    TaskWindowsDisabled() {
+        EnumThreadWindows(GetCurrentThreadId(), &TaskWindowsDisabled::Disable, reinterpret_cast<LPARAM>(&windows_));
+    }
+    TaskWindowsDisabled(const TaskWindowsDisabled&) = delete;
+    TaskWindowsDisabled& operator=(const TaskWindowsDisabled&) = delete;
+    ~TaskWindowsDisabled() {
+        for (const HWND window : windows_) {
+            if (IsWindow(window)) EnableWindow(window, TRUE);
+        }
+    }
+
+private:
+    static BOOL CALLBACK Disable(HWND window, LPARAM list) noexcept {
+        if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+            EnableWindow(window, FALSE);
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        }
+        return TRUE;
+    }
+    std::vector<HWND> windows_;
+};
+
+}  // namespace
+
+TApplication& Application() {
+    static TApplication application;
+    return application;
+}
+
+TApplication::~TApplication() {
+    if (handle_) DestroyWindow(handle_);
+}
+
+void TApplication::Initialize(HINSTANCE instance) {
+    instance_ = instance;
+    icon_ = LoadIconW(instance, L"MAINICON");
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = ApplicationWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon_;
+    windowClass.lpszClassName = kApplicationClass;
+    RegisterClassW(&windowClass);
+    // Never shown: it only anchors the application (message boxes without an
+    // active window, the task-bar setting).
+    handle_ = CreateWindowExW(0, kApplicationClass, L"", WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
+                                                                WS_MINIMIZEBOX,
+                              GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                              nullptr, instance, nullptr);
+}
+
+void TApplication::InitializeCom() { comInitialized_ = SUCCEEDED(CoInitialize(nullptr)); }
+
+void TApplication::SetMainFormOnTaskBar(bool value) {
+    mainFormOnTaskBar_ = value;
+    if (value && handle_) {
+        // The hidden window must not get a task-bar button of its own.
+        SetWindowLongPtrW(handle_, GWL_EXSTYLE, GetWindowLongPtrW(handle_, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+        SetWindowTextW(handle_, L"");
+    }
+}
+
+void TApplication::CreateMainForm(const std::function<std::unique_ptr<TForm>()>& create) {
+    mainForm_ = create();
+    if (mainFormOnTaskBar_ && handle_) {
+        const LONG_PTR style = GetWindowLongPtrW(handle_, GWL_EXSTYLE);
+        SetWindowLongPtrW(handle_, GWL_EXSTYLE, (style | WS_EX_NOACTIVATE) & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
+    }
+}
+
+void TApplication::Run() {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    const int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWNORMAL;
+    if (mainForm_) Guarded([&] { mainForm_->ShowFirst(showCommand); });
+    while (!terminated_) {
+        MSG msg;
+        if (!ProcessMessage(msg)) WaitMessage();
+    }
+}
+
+void TApplication::Finish() {
+    mainForm_.reset();
+    if (comInitialized_) {
+        CoUninitialize();
+        comInitialized_ = false;
+    }
+}
+
+bool TApplication::ProcessMessage(MSG& msg) {
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        terminated_ = true;
+        return true;
+    }
+    // Tab and arrow keys move between the main window's controls.
+    const HWND main = mainForm_ ? mainForm_->Handle() : nullptr;
+    if (main && IsDialogMessageW(main, &msg)) return true;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    return true;
+}
+
+void TApplication::ProcessMessages() {
+    MSG msg;
+    while (ProcessMessage(msg)) {
+    }
+}
+
+void TApplication::HandleException(std::exception_ptr error) noexcept {
+    try {
+        if (const HWND capture = GetCapture()) SendMessageW(capture, WM_CANCELMODE, 0, 0);
+        if (IsAbort(error)) return;
+        ShowException(MessageOf(error));
+    } catch (...) {
+        // Nothing is left to report with; the program goes on.
+    }
+}
+
+void TApplication::ShowException(const std::u16string& message) {
+    const std::u16string text = ExceptionDisplayText(message);
+    const HWND active = GetActiveWindow();
+    const HWND focus = GetFocus();
+    HWND owner = active ? active : (handle_ ? GetLastActivePopup(handle_) : nullptr);
+    UINT flags = MB_OK | MB_ICONSTOP;
+    DWORD layout = 0;
+    if (GetProcessDefaultLayout(&layout) && (layout & LAYOUT_RTL)) flags |= MB_RTLREADING;
+
+    // Let the box open on the monitor of the active window: it centres on its
+    // owner, which may be the hidden application window.
+    RECT hiddenRect = {};
+    bool moved = false;
+    if (active && handle_ && GetWindowRect(handle_, &hiddenRect) &&
+        MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST) != MonitorFromWindow(handle_, MONITOR_DEFAULTTONEAREST)) {
+        MONITORINFO monitor = {};
+        monitor.cbSize = sizeof monitor;
+        if (GetMonitorInfoW(MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST), &monitor)) {
+            const RECT& area = monitor.rcWork;
+            SetWindowPos(handle_, nullptr, (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+            moved = true;
+        }
+    }
+    {
+        TaskWindowsDisabled disabled;
+        MessageBoxW(owner, Wide(text), Wide(title_), flags);
+    }
+    if (moved) {
+        SetWindowPos(handle_, nullptr, hiddenRect.left, hiddenRect.top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (active && IsWindow(active)) SetActiveWindow(active);
+    if (focus && IsWindow(focus)) SetFocus(focus);
+}
+
+}  // namespace velmora

@@ -1,0 +1,121 @@
+// The file seam bound to the Windows functions (the W forms throughout).
+#include <windows.h>
+
+// The seam's method names are also the Windows headers' A/W macros.
+#undef GetPrivateProfileString
+#undef WritePrivateProfileString
+#undef GetTempPath
+#undef GetFileAttributes
+#undef FindFirstFile
+#undef DeleteFile
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "platform/ProfileFiles.h"
+
+namespace velmora {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
+
+namespace {
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+class WindowsProfileFiles final : public IProfileFiles {
+public:
+    std::uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
+                                          const char16_t* defaultValue, char16_t* buffer,
+                                          std::uint32_t size, const std::u16string& path) override {
+        return GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue),
+                                        reinterpret_cast<wchar_t*>(buffer), size, Wide(path));
+    }
+
+    bool WritePrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* value,
+                                   const std::u16string& path) override {
+        return WritePrivateProfileStringW(Wide(section), Wide(key), Wide(value), Wide(path)) != FALSE;
+    }
+
+    std::uint32_t GetTempPath(std::uint32_t size, char16_t* buffer) override {
+        return GetTempPathW(size, reinterpret_cast<wchar_t*>(buffer));
+    }
+
+    std::uint32_t GetFileAttributes(const std::u16string& path) override {
+        return GetFileAttributesW(Wide(path));
+    }
+
+    std::uintptr_t FindFirstFile(const std::u16string& pattern, std::uint32_t* attributes) override {
+        WIN32_FIND_DATAW data;
+        const HANDLE found = FindFirstFileW(Wide(pattern), &data);
+        if (found == INVALID_HANDLE_VALUE) return kInvalidFindHandle;
+        if (attributes) *attributes = data.dwFileAttributes;
+        return reinterpret_cast<std::uintptr_t>(found);
+    }
+
+    bool FindClose(std::uintptr_t handle) override {
+        return ::FindClose(reinterpret_cast<HANDLE>(handle)) != FALSE;
+    }
+
+    bool DeleteFile(const std::u16string& path) override { return DeleteFileW(Wide(path)) != FALSE; }
+
+    long LastError() override { return static_cast<long>(GetLastError()); }
+
+    bool ReadAllBytes(const std::u16string& path, std::string& bytes) override {
+        bytes.clear();
+        const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        bool ok = true;
+        static thread_local char piece[65536];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file, piece, sizeof piece, &got, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (got == 0) break;
+            if (bytes.size() + got > static_cast<std::size_t>(INT_MAX)) {
+                ok = false;
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                break;
+            }
+            try {
+                bytes.append(piece, got);
+            } catch (const std::bad_alloc&) {
+                ok = false;
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                break;
+            }
+        }
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        if (!ok) {
+            bytes.clear();
+            SetLastError(error);
+        }
+        return ok;
+    }
+
+    std::uint32_t AnsiCharCount(const std::string& bytes) override {
+        // MultiByteToWideChar measures at most INT_MAX bytes at once.
+        std::uint32_t total = 0;
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+            total += static_cast<std::uint32_t>(MultiByteToWideChar(CP_ACP, 0, bytes.data() + done, chunk, nullptr, 0));
+            done += static_cast<std::size_t>(chunk);
+        }
+        return total;
+    }
+};
+
+}  // namespace
+
+IProfileFiles& SystemProfileFiles() {
+    static WindowsProfileFiles files;
+    return files;
+}
+
+}  // namespace velmora

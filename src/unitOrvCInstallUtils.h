@@ -1,0 +1,38 @@
+// Process utilities: run a command line and wait for its end while the window's
+// messages are serviced; tell a 32-bit process on 64-bit Windows.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/Processes.h"
+
+namespace velmora {
+
+// Services every message waiting in the GUI thread's queue and returns when the
+// queue is empty. The application supplies it.
+using ProcessMessagesProc = std::function<void()>;
+
+// The longest command line process creation accepts, without its null.
+constexpr std::size_t kMaxCommandLine = 32766;
+
+// Starts the command line in a new console with the given show state and waits
+// for its end, servicing messages between polls. Answers the child's exit code,
+// or -1 when it cannot be started (also when the command line is too long).
+int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
+               const std::u16string& commandLine, int showWindow);
+
+bool IsWow64(IProcesses& processes);
+
+#ifdef _WIN32
+// The same on the machine's own processes, servicing messages with the
+// application's operation (see SetProcessMessagesProc).
+int RunAndWait(const std::u16string& commandLine, int showWindow);
+bool IsWow64();
+
+// Installs the application's process-messages operation; until one is installed
+// a plain PeekMessage/DispatchMessage pump serves.
+void SetProcessMessagesProc(ProcessMessagesProc proc);
+#endif
+
+}  // namespace velmora

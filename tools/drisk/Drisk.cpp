@@ -1,0 +1,57 @@
+// Drisk.x64: lists the software of the 64-bit registry view (and the current
+// user's) for the 32-bit Velmora.exe, which cannot see it, and leaves it in the
+// hand-off file. No window, no input; exit code 0 when the file was written.
+#include "platform/WindowsHeaders.h"
+
+#include <string>
+
+#include "HandOff.h"
+#include "unitOrvUninstallClasses.h"
+
+namespace {
+
+// Writes the file beside its final place and then moves it there, so a reader
+// never meets a half-written file, whatever happens to this process.
+bool WriteFileAtomically(const std::wstring& path, const std::u16string& text) {
+    const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+
+    std::string bytes = "\xFF\xFE";  // UTF-16LE byte-order mark
+    bytes.reserve(2 + text.size() * 2);
+    for (const char16_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size() && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    DeleteFileW(temporary.c_str());
+    return false;
+}
+
+int Run() {
+    using namespace velmora;
+    TOrvUninstallList entries;
+    drisk::CollectEntries(SystemRegistry(), kHKeyLocalMachine, entries);
+    // Per-user installations live under the current user's own Uninstall key.
+    drisk::CollectEntries(SystemRegistry(), kHKeyCurrentUser, entries);
+
+    const std::u16string path = GetTempDirectory() + kHandOffFileName;
+    return WriteFileAtomically(std::wstring(path.begin(), path.end()), drisk::FormatHandOffFile(entries)) ? 0 : 1;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    try {
+        return Run();
+    } catch (...) {
+        return 2;
+    }
+}
