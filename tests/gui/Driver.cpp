@@ -53,6 +53,20 @@ bool WaitFor(Condition condition, DWORD timeoutMs) {
     }
 }
 
+// The text used to match windows while enumerating them, where nothing may
+// throw: the window's answer to WM_GETTEXT, or the text the system keeps for it
+// when its thread is busy.
+std::wstring MatchText(HWND window) {
+    wchar_t text[512] = {};
+    DWORD_PTR copied = 0;
+    if (SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000,
+                            &copied)) {
+        return std::wstring(text, std::min<size_t>(copied, 511));
+    }
+    const int length = GetWindowTextW(window, text, 512);
+    return std::wstring(text, length > 0 ? length : 0);
+}
+
 bool SameClass(HWND window, const std::wstring& className) {
     return className.empty() || _wcsicmp(ClassName(window).c_str(), className.c_str()) == 0;
 }
@@ -168,16 +182,26 @@ void Process::Kill() {
 // ---------------------------------------------------------------------------
 // Windows and controls
 
+namespace {
+
+[[noreturn]] void FailToAnswer(HWND window, const char* message) {
+    if (!IsWindow(window)) throw DriverError("window " + Hex(reinterpret_cast<uintptr_t>(window)) + " is gone");
+    throw DriverError("window " + Describe(window) + " did not answer " + message + " within " +
+                      std::to_string(kDefaultTimeoutMs) + " ms");
+}
+
+}  // namespace
+
 std::wstring WindowText(HWND window) {
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kDefaultTimeoutMs, &length)) {
-        throw DriverError("window " + Hex(reinterpret_cast<uintptr_t>(window)) + " did not answer WM_GETTEXTLENGTH");
+        FailToAnswer(window, "WM_GETTEXTLENGTH");
     }
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_NORMAL,
                              kDefaultTimeoutMs, &copied)) {
-        throw DriverError("window " + Hex(reinterpret_cast<uintptr_t>(window)) + " did not answer WM_GETTEXT");
+        FailToAnswer(window, "WM_GETTEXT");
     }
     text.resize(std::min<size_t>(copied, length));
     return text;
@@ -208,7 +232,7 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM param) {
     auto& s = *reinterpret_cast<TopLevelSearch*>(param);
     if (ProcessOf(window) != s.processId || !IsWindowVisible(window)) return TRUE;
     if (!SameClass(window, *s.className)) return TRUE;
-    if (!s.caption->empty() && WindowText(window) != *s.caption) return TRUE;
+    if (!s.caption->empty() && MatchText(window) != *s.caption) return TRUE;
     s.found = window;
     return FALSE;
 }
@@ -221,7 +245,7 @@ struct ChildSearch {
 
 BOOL CALLBACK MatchChild(HWND window, LPARAM param) {
     auto& s = *reinterpret_cast<ChildSearch*>(param);
-    if (SameClass(window, *s.className) && (s.text->empty() || WindowText(window) == *s.text)) {
+    if (SameClass(window, *s.className) && (s.text->empty() || MatchText(window) == *s.text)) {
         s.found.push_back(window);
     }
     return TRUE;

@@ -207,6 +207,12 @@ TEST_F(DriverTest, TellsALiveWindowFromABusyOne) {
     const std::optional<double> again = RoundTripMs(window_, 2000);
     ASSERT_TRUE(again.has_value());
     EXPECT_LT(*again, 500.0);
+
+    // A busy window is still found by its caption.
+    ClickButton(Button(L"Stall"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(RoundTripMs(window_, 100).has_value());
+    EXPECT_EQ(FindTopLevelWindow(target_.Id(), L"Driver Target", L""), window_);
 }
 
 TEST_F(DriverTest, MaximisesAndRestores) {

@@ -1,0 +1,153 @@
+// The real Velmora.exe under Wine and Xvfb, driven from outside: the list it
+// shows, its layout, its start-up error display and the ways it ends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "FixtureRegistry.h"
+#include "VelmoraSession.h"
+#include "WindowsTestSupport.h"
+#include "frmOrvUninstallMainLogic.h"
+#include "unitOrvUninstallClasses.h"
+
+namespace velmora::gui {
+namespace {
+
+std::wstring W(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+void ImportFixture(const std::string& name, int bits) {
+    testing::ImportRegFile(testing::FixtureDirectory() + name, bits);
+}
+
+void ServiceMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+RECT Rect(int left, int top, int width, int height) { return RECT{left, top, left + width, top + height}; }
+
+void ExpectRect(HWND window, const RECT& expected) {
+    const RECT actual = RectInParent(window);
+    EXPECT_EQ(actual.left, expected.left);
+    EXPECT_EQ(actual.top, expected.top);
+    EXPECT_EQ(actual.right, expected.right);
+    EXPECT_EQ(actual.bottom, expected.bottom);
+}
+
+TEST(VelmoraWindow, ListsTheInventorySortedByNameWithItsTiles) {
+    VelmoraSession session;
+    ImportFixture("gui/list.reg", 32);
+    ImportFixture("handoff/view64.reg", 64);
+    ImportFixture("handoff/user.reg", 64);
+
+    // What the list must show: the scan and the hand-off, as Velmora makes them,
+    // in lstrcmpW order.
+    testing::CopyBesideProgram(VELMORA_DRISK_PATH, L"Drisk.x64");
+    TOrvUninstallReader expected;
+    MergeHandOffInventory(expected, SystemProcesses(), ServiceMessages);
+    std::vector<const TOrvUninstallInfo*> entries;
+    for (std::size_t i = 0; i < expected.Entries.Count(); ++i) entries.push_back(expected.Entries[i]);
+    std::stable_sort(entries.begin(), entries.end(), [](const TOrvUninstallInfo* a, const TOrvUninstallInfo* b) {
+        return lstrcmpW(W(a->DisplayName).c_str(), W(b->DisplayName).c_str()) < 0;
+    });
+    ASSERT_EQ(entries.size(), 11u);  // 6 of the 32-bit view, 4 of the 64-bit view, 1 of the user
+
+    session.Start();
+    const std::vector<ListRow> rows = session.Rows().Rows();
+    session.Screenshot(L"window-list");
+    ASSERT_EQ(rows.size(), entries.size());
+    std::set<int> iconTiles;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(ToUtf8(entries[i]->DisplayName));
+        ASSERT_EQ(rows[i].texts.size(), 3u);
+        EXPECT_EQ(rows[i].texts[0], W(entries[i]->DisplayName));
+        EXPECT_EQ(rows[i].texts[1], W(entries[i]->Publisher));
+        EXPECT_EQ(rows[i].texts[2], W(entries[i]->Comments));
+        EXPECT_FALSE(rows[i].ticked);
+        if (entries[i]->DisplayIcon.empty()) {
+            EXPECT_EQ(rows[i].image, 0) << "an entry without an icon shows the default tile";
+        } else {
+            iconTiles.insert(rows[i].image);
+        }
+    }
+    // One tile of its own per entry with an icon, after the default tile.
+    const auto withIcon = std::count_if(entries.begin(), entries.end(), [](auto* e) { return !e->DisplayIcon.empty(); });
+    ASSERT_EQ(iconTiles.size(), static_cast<std::size_t>(withIcon));
+    EXPECT_EQ(*iconTiles.begin(), 1);
+    EXPECT_EQ(*iconTiles.rbegin(), withIcon);
+
+    EXPECT_EQ(session.Rows().HeaderTexts(), (std::vector<std::wstring>{L"软件插件名称", L"厂商签名", L"描述"}));
+    EXPECT_EQ(session.Rows().ColumnWidth(0), 300);
+    EXPECT_EQ(session.Rows().ColumnWidth(1), 140);
+    EXPECT_EQ(session.Rows().ColumnWidth(2), 280);
+    EXPECT_FALSE(testing::FileExists(VelmoraSession::HandOffPath()));
+}
+
+TEST(VelmoraWindow, LayoutKeepsItsMarginsThroughMaximiseAndRestore) {
+    VelmoraSession session;
+    session.Start();
+    const SIZE client = ClientSize(session.Main());
+    EXPECT_EQ(client.cx, 792);
+    EXPECT_EQ(client.cy, 486);
+    ExpectRect(session.UninstallButton(), Rect(16, 445, 75, 25));
+    ExpectRect(session.ExitButton(), Rect(701, 445, 75, 25));
+    ExpectRect(session.List(), Rect(16, 40, 760, 389));
+    EXPECT_EQ(RectInParent(RequireChild(session.Main(), L"Static", L"当前安装的程序：")).left, 16);
+
+    const SIZE maximised = Maximize(session.Main());
+    EXPECT_GT(maximised.cx, 792);
+    ExpectRect(session.UninstallButton(), Rect(16, maximised.cy - 41, 75, 25));
+    ExpectRect(session.ExitButton(), Rect(maximised.cx - 91, maximised.cy - 41, 75, 25));
+    ExpectRect(session.List(), Rect(16, 40, maximised.cx - 32, maximised.cy - 41 - 16 - 40));
+    session.Screenshot(L"window-maximised");
+
+    const SIZE restored = Restore(session.Main());
+    EXPECT_EQ(restored.cx, 792);
+    EXPECT_EQ(restored.cy, 486);
+    ExpectRect(session.List(), Rect(16, 40, 760, 389));
+}
+
+TEST(VelmoraWindow, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
+    VelmoraSession session;
+    ImportFixture("gui/bad_display_name.reg", 32);
+    session.Start(/*expectError=*/true);
+
+    const HWND box = WaitForMessageBox(session.Program().Id(), L"Velmora", 60000);
+    const MessageBoxInfo info = ReadMessageBox(box);
+    // The message ends in a quotation mark, which gets no full stop.
+    EXPECT_EQ(info.text, L"Invalid data type for 'DisplayName'");
+    EXPECT_EQ(info.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(FindTopLevelWindow(session.Program().Id(), L"Velmora", L"TOrvUninstallMainForm"), nullptr)
+        << "the window was shown before the error";
+    session.Screenshot(L"window-scan-error");
+    AnswerMessageBox(box, IDOK);
+
+    session.AttachToWindow();
+    EXPECT_EQ(session.Rows().RowCount(), 0);
+    EXPECT_EQ(FindTopLevelWindow(session.Program().Id(), L"", L"#32770"), nullptr) << "a second box appeared";
+}
+
+TEST(VelmoraWindow, EveryWayOfClosingEndsTheProgramWithCodeZero) {
+    {
+        VelmoraSession session;
+        session.Start();
+        ClickButton(session.ExitButton());
+        EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
+    }
+    {
+        VelmoraSession session;
+        session.Start();
+        PostClose(session.Main());
+        EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
+    }
+    {
+        VelmoraSession session;
+        session.Start();
+        PostSysClose(session.Main());
+        EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
+    }
+}
+
+}  // namespace
+}  // namespace velmora::gui
