@@ -1,6 +1,8 @@
 #include "frmOrvUninstallMain.h"
 
 #include <algorithm>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "frmOrvUninstallMainLogic.h"
@@ -315,6 +317,30 @@ namespace {
 constexpr int kTileSize = 24;
 constexpr int kIconOffset = 4;
 
+// A drawn tile: its colour bitmap (transparent pixels black) and its mask. Null
+// bitmaps mean the tile could not be made, and the list gets no image for it.
+class TTileBitmaps {
+public:
+    TTileBitmaps(HBITMAP image, HBITMAP mask) : image_(image), mask_(mask) {}
+    TTileBitmaps(TTileBitmaps&& other) noexcept
+        : image_(std::exchange(other.image_, nullptr)), mask_(std::exchange(other.mask_, nullptr)) {}
+    TTileBitmaps(const TTileBitmaps&) = delete;
+    TTileBitmaps& operator=(const TTileBitmaps&) = delete;
+    TTileBitmaps& operator=(TTileBitmaps&&) = delete;
+    ~TTileBitmaps() {
+        if (image_) DeleteObject(image_);
+        if (mask_) DeleteObject(mask_);
+    }
+
+    bool Valid() const { return image_ && mask_; }
+    HBITMAP Image() const { return image_; }
+    HBITMAP Mask() const { return mask_; }
+
+private:
+    HBITMAP image_;
+    HBITMAP mask_;
+};
+
 // The 24 x 24 scratch bitmap every tile of a fill is drawn on, with a memory DC.
 class TScratchBitmap {
 public:
@@ -346,15 +372,15 @@ public:
         RECT all = {0, 0, kTileSize, kTileSize};
         FillRect(dc_, &all, brush_);
     }
-    // Adds the tile to the list: every pure white pixel transparent, all others
-    // opaque. The scratch bitmap itself stays as it is.
-    int AddMaskedWhite(HIMAGELIST list) {
+    // The tile as drawn so far, as the image list takes it: every pure white
+    // pixel transparent, all others opaque. The scratch bitmap itself stays as
+    // it is.
+    TTileBitmaps Capture() {
         GdiFlush();
         const HDC screen = GetDC(nullptr);
         const HBITMAP image = CreateCompatibleBitmap(screen, kTileSize, kTileSize);
         ReleaseDC(nullptr, screen);
         const HBITMAP mask = CreateBitmap(kTileSize, kTileSize, 1, 1, nullptr);
-        int index = -1;
         if (image && mask) {
             // Monochrome rows are padded to 16 bits; a set bit marks a transparent pixel.
             std::vector<BYTE> maskBits(((kTileSize + 15) / 16) * 2 * kTileSize, 0);
@@ -379,11 +405,8 @@ public:
             info.bmiHeader.biBitCount = 32;
             info.bmiHeader.biCompression = BI_RGB;
             SetDIBits(dc_, image, 0, kTileSize, colour.data(), &info, DIB_RGB_COLORS);
-            index = ImageList_Add(list, image, mask);
         }
-        if (image) DeleteObject(image);
-        if (mask) DeleteObject(mask);
-        return index;
+        return TTileBitmaps(image, mask);
     }
 
 private:
@@ -429,20 +452,58 @@ private:
 }  // namespace
 
 void TOrvUninstallMainForm::PopulateList() {
-    TScratchBitmap tile;
+    TScratchBitmap scratch;
     TUpdateBracket bracket(*ListView);
 
     ListView->Clear();
-    ImageList_Remove(ImageList->Handle(), -1);
+    const HIMAGELIST images = ImageList->Handle();
+    ImageList_Remove(images, -1);
 
-    auto addTile = [&](const std::u16string& path) {
-        tile.FillWhite();
-        SysImageList->Draw(tile.Dc(), kIconOffset, kIconOffset, SysImageList->GetIconIndex(path, false), true);
-        return tile.AddMaskedWhite(ImageList->Handle());
+    // Every entry with an icon gets a tile of its own, after the default tile.
+    // Tiles that show the same system icon look the same: each such icon is
+    // drawn once, and its tiles are copies of that drawing.
+    std::map<int, TTileBitmaps> drawn;
+    auto tileOf = [&](const std::u16string& path) -> const TTileBitmaps* {
+        const int icon = SysImageList->GetIconIndex(path, false);
+        auto found = drawn.find(icon);
+        if (found == drawn.end()) {
+            scratch.FillWhite();
+            SysImageList->Draw(scratch.Dc(), kIconOffset, kIconOffset, icon, true);
+            found = drawn.emplace(icon, scratch.Capture()).first;
+        }
+        return &found->second;
     };
-    const int defaultTile = addTile(ProgramPath());
-
     const std::size_t count = UninstallReader ? UninstallReader->Entries.Count() : 0;
+    std::vector<const TTileBitmaps*> tiles;
+    tiles.reserve(count + 1);
+    tiles.push_back(tileOf(ProgramPath()));
+    std::vector<std::size_t> entryTile(count, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const TOrvUninstallInfo* entry = UninstallReader->Entries[i];
+        if (entry->DisplayIcon.empty()) continue;
+        entryTile[i] = tiles.size();
+        tiles.push_back(tileOf(ExtractIconPath(entry->DisplayIcon)));
+    }
+
+    // The images go in in tile order, leaving out tiles that could not be made.
+    // Room for all of them is made at once: added one by one, the list would be
+    // regrown and copied every few images.
+    std::vector<int> tileImage(tiles.size(), -1);
+    int imageCount = 0;
+    for (std::size_t t = 0; t < tiles.size(); ++t) {
+        if (tiles[t]->Valid()) tileImage[t] = imageCount++;
+    }
+    if (ImageList_SetImageCount(images, static_cast<UINT>(imageCount))) {
+        for (std::size_t t = 0; t < tiles.size(); ++t) {
+            if (tileImage[t] >= 0 && !ImageList_Replace(images, tileImage[t], tiles[t]->Image(), tiles[t]->Mask()))
+                tileImage[t] = -1;
+        }
+    } else {
+        for (std::size_t t = 0; t < tiles.size(); ++t) {
+            if (tileImage[t] >= 0) tileImage[t] = ImageList_Add(images, tiles[t]->Image(), tiles[t]->Mask());
+        }
+    }
+
     for (std::size_t i = 0; i < count; ++i) {
         TOrvUninstallInfo* entry = UninstallReader->Entries[i];
         TListItem row;
@@ -450,9 +511,8 @@ void TOrvUninstallMainForm::PopulateList() {
         row.SubItems[0] = entry->Publisher;
         row.SubItems[1] = entry->Comments;
         row.Data = entry;
-        row.ImageIndex = defaultTile;
-        const int index = ListView->AddRow(row);
-        if (!entry->DisplayIcon.empty()) ListView->SetImageIndex(index, addTile(ExtractIconPath(entry->DisplayIcon)));
+        row.ImageIndex = tileImage[entryTile[i]];
+        ListView->AddRow(row);
     }
     // One sort, after the last row.
     ListView->SortByName();

@@ -88,7 +88,11 @@ void RegistryReader::GetKeyNames(std::vector<std::u16string>& list) {
         // A subkey removed or renamed since the count fails here; its index is
         // skipped rather than adding a name the registry did not give.
         if (registry_.EnumKey(currentKey_, index, buffer.data(), &length) != kErrorSuccess) continue;
-        list.push_back(TextUpToNull(buffer.data(), std::min<std::size_t>(length, buffer.size())));
+        const auto nameEnd = buffer.begin() + std::min<std::size_t>(length, buffer.size());
+        // A name with a null inside (the native API can make one) cannot be
+        // opened by name: cut at the null it would open another key.
+        if (std::find(buffer.begin(), nameEnd, u'\0') != nameEnd) continue;
+        list.emplace_back(buffer.begin(), nameEnd);
     }
 }
 

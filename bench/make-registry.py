@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Writes a synthetic set of N Uninstall entries as regedit files (UTF-16LE with
+BOM) for the benchmarks: view32.reg (32-bit machine view), view64.reg (64-bit
+machine view) and user.reg (the current user's key), plus counts.txt with what a
+scanner must find. The same N always gives the same files.
+
+Usage: make-registry.py N OUTPUT_DIR
+
+Of the N keys, 6 % go to the 64-bit view and 4 % to the current user's key, the
+rest to the 32-bit view. About 90 % carry a DisplayIcon in the forms installers
+write ("path", "path,N", "\"path\",N", %ProgramFiles% references, an .ico);
+about 10 % are hidden by SystemComponent=1."""
+import os
+import random
+import sys
+
+UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+
+PUBLISHERS = [
+    "Contoso Ltd.", "Fabrikam, Inc.", "Northwind Traders", "Adventure Works", "Litware, Inc.",
+    "Tailspin Toys", "Wingtip Toys", "Proseware, Inc.", "Coho Winery", "Woodgrove Bank",
+    "Lucerne Publishing", "Margie's Travel", "Trey Research", "Blue Yonder Airlines", "Alpine Ski House",
+    "金山办公软件有限公司", "腾讯科技(深圳)有限公司", "北京搜狗科技发展有限公司", "Graphic Design Institute",
+    "School of Fine Art", "Humongous Insurance", "City Power & Light", "Fourth Coffee", "A. Datum Corporation",
+]
+WORDS = [
+    "Studio", "Reader", "Player", "Toolkit", "Runtime", "Editor", "Manager", "Viewer", "Driver", "Suite",
+    "Sync", "Backup", "Capture", "Converter", "Designer", "Explorer", "Assistant", "Monitor", "Office",
+    "输入法", "浏览器", "播放器", "助手", "管家",
+]
+COMMENTS = [
+    "", "", "Installed by Windows Installer", "Keeps your files in sync", "Media playback and conversion",
+    "Developer tools for building and debugging", "办公软件：文字、表格、演示", "Device driver package",
+    "Update service", "PDF reader with annotations", "即时通讯软件", "Security and maintenance tools",
+]
+
+
+def guid(rng):
+    return "{%08X-%04X-%04X-%04X-%012X}" % (rng.getrandbits(32), rng.getrandbits(16), rng.getrandbits(16),
+                                            rng.getrandbits(16), rng.getrandbits(48))
+
+
+def entry(rng, index, program_files):
+    publisher = rng.choice(PUBLISHERS)
+    product = "%s %s" % (rng.choice(WORDS), rng.choice(WORDS))
+    version = "%d.%d.%d" % (rng.randint(1, 30), rng.randint(0, 99), rng.randint(0, 9999))
+    name = "%s %s %s" % (publisher.split()[0].strip(",."), product, version)
+    folder = "%s\\%s\\%s %d" % (program_files, publisher.split()[0].strip(",."), product, index)
+    exe = "%s\\app%d.exe" % (folder, index % 97)
+    msi = rng.random() < 0.3
+    key = guid(rng) if msi else "%s %s_is%d" % (publisher.split()[0].strip(",."), product, index)
+    if msi:
+        command = "MsiExec.exe /X%s" % key
+    elif rng.random() < 0.5:
+        command = '"%s\\unins000.exe"' % folder
+    else:
+        command = '"%s\\uninstall.exe" /S' % folder
+    values = [("DisplayName", name), ("Publisher", publisher), ("Comments", rng.choice(COMMENTS)),
+              ("DisplayVersion", version), ("InstallLocation", folder), ("UninstallString", command)]
+    form = rng.random()
+    if form < 0.10:
+        pass  # no icon: the default tile
+    elif form < 0.35:
+        values.append(("DisplayIcon", exe))
+    elif form < 0.60:
+        values.append(("DisplayIcon", "%s,0" % exe))
+    elif form < 0.80:
+        values.append(("DisplayIcon", '"%s",%d' % (exe, rng.randint(0, 3))))
+    elif form < 0.92:
+        values.append(("DisplayIcon", "%%ProgramFiles%%\\%s\\app.exe,0" % publisher.split()[0].strip(",.")))
+    else:
+        values.append(("DisplayIcon", "%s\\app.ico" % folder))
+    hidden = rng.random() < 0.10
+    dwords = [("EstimatedSize", rng.randint(100, 900000)), ("NoModify", 1)]
+    if hidden:
+        dwords.append(("SystemComponent", 1))
+    return key, values, dwords, hidden
+
+
+def quote(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def write(path, root, entries):
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key, values, dwords, _ in entries:
+        lines.append("[%s\\%s\\%s]" % (root, UNINSTALL, key))
+        for name, value in values:
+            if value:
+                lines.append("%s=%s" % (quote(name), quote(value)))
+        for name, number in dwords:
+            lines.append("%s=dword:%08x" % (quote(name), number))
+        lines.append("")
+    with open(path, "wb") as out:
+        out.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+
+
+def main():
+    n = int(sys.argv[1])
+    out = sys.argv[2]
+    os.makedirs(out, exist_ok=True)
+    rng = random.Random(20240601 + n)
+    n64 = round(n * 0.06)
+    nuser = round(n * 0.04)
+    n32 = n - n64 - nuser
+    view32 = [entry(rng, i, r"C:\Program Files (x86)") for i in range(n32)]
+    view64 = [entry(rng, n32 + i, r"C:\Program Files") for i in range(n64)]
+    user = [entry(rng, n32 + n64 + i, r"C:\Users\Public\AppData\Local\Programs") for i in range(nuser)]
+    write(os.path.join(out, "view32.reg"), "HKEY_LOCAL_MACHINE", view32)
+    write(os.path.join(out, "view64.reg"), "HKEY_LOCAL_MACHINE", view64)
+    write(os.path.join(out, "user.reg"), "HKEY_CURRENT_USER", user)
+    visible = sum(1 for group in (view32, view64, user) for e in group if not e[3])
+    with open(os.path.join(out, "counts.txt"), "w") as counts:
+        counts.write("keys %d\nview32 %d\nview64 %d\nuser %d\nrows %d\n" % (n, n32, n64, nuser, visible))
+
+
+if __name__ == "__main__":
+    main()

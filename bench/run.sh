@@ -1,0 +1,98 @@
+#!/bin/sh
+# `make bench`: generates the synthetic Uninstall registries, imports each into a
+# 64-bit Wine prefix of its own (build/bench/wine-N), runs the measurements under
+# one Xvfb display and writes bench/results.md and bench/results.png.
+#
+#   VELMORA_BENCH_SIZES  entry counts (default "100 1000 5000")
+#   VELMORA_BENCH_REPS   repetitions per contender (default 5; one warm-up more)
+#   VELMORA_BENCH_WAIT   entry count of the prefix the uninstall wait runs in (1000)
+set -eu
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="$root/build/bench"
+bin="$out/bin"
+sizes="${VELMORA_BENCH_SIZES:-100 1000 5000}"
+reps="${VELMORA_BENCH_REPS:-5}"
+wait_size="${VELMORA_BENCH_WAIT:-1000}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset WINEARCH
+
+# What runs: the distribution folder as a user gets it, with the bench programs beside it.
+rm -rf "$bin"
+mkdir -p "$bin" "$out/results"
+cp "$root/build/dist/Velmora.exe" "$root/build/dist/Drisk.x64" "$bin/"
+for program in BenchDriver BenchComponents Floor Nothing Window velmora_fake_uninstaller; do
+    cp "$root/build/win32/bench/$program.exe" "$bin/"
+done
+winbin="Z:$(echo "$bin" | sed 's|/|\\|g')"
+
+# One clean prefix, copied for every size: cheaper than a wineboot each. Wine
+# draws window frames itself (no window manager on Xvfb) and the dialog font is
+# replaced by one with Chinese characters, as in the GUI tests.
+base="$out/wine-base"
+if [ ! -f "$base/.bench-ready" ]; then
+    rm -rf "$base"
+    "$root/scripts/wine-prefix" "$base" win64
+    WINEPREFIX="$base" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    WINEPREFIX="$base" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f \
+        </dev/null >/dev/null 2>&1
+    WINEPREFIX="$base" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$base" wineserver -w
+    touch "$base/.bench-ready"
+fi
+
+for n in $sizes; do
+    python3 "$root/bench/make-registry.py" "$n" "$out/reg-$n"
+    prefix="$out/wine-$n"
+    stamp="$(cat "$out/reg-$n"/*.reg "$base/.bench-ready" | md5sum | cut -d' ' -f1)"
+    if [ "$(cat "$prefix/.bench-stamp" 2>/dev/null || true)" != "$stamp" ]; then
+        echo "bench: importing $n entries into $prefix"
+        rm -rf "$prefix"
+        cp -a "$base" "$prefix"
+        rm -f "$prefix/.bench-ready"
+        for part in view32:32 view64:64 user:64; do
+            WINEPREFIX="$prefix" wine reg import "$(echo "Z:$out/reg-$n/${part%:*}.reg" | sed 's|/|\\|g')" \
+                "/reg:${part#*:}" </dev/null >/dev/null 2>&1
+        done
+        WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+        WINEPREFIX="$prefix" wineserver -w
+        echo "$stamp" >"$prefix/.bench-stamp"
+    fi
+done
+
+# The measurements, all under one display. A prefix's desktop process belongs
+# to the display it first meets, so each prefix's server starts and ends here.
+stamp="$(date -u +%Y%m%dT%H%M%SZ)"
+results="$out/results/$stamp"
+mkdir -p "$results"
+cat >"$out/measure.sh" <<INNER
+#!/bin/sh
+set -eu
+for n in $sizes; do
+    export WINEPREFIX="$out/wine-\$n"
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    # Wine's background services start now, away from the measurements' output.
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+    rows=\$(sed -n 's/^rows //p' "$out/reg-\$n/counts.txt")
+    echo "bench: \$n entries (\$rows rows): start-up" >&2
+    wine "$bin/BenchDriver.exe" startup "\$n" "\$rows" $reps "$winbin" "$results/startup.tsv" </dev/null >>"$results/log.txt" 2>&1
+    echo "bench: \$n entries: components" >&2
+    wine "$bin/BenchComponents.exe" "\$n" $reps "$results/components.tsv" </dev/null >>"$results/log.txt" 2>&1
+    if [ "\$n" = "$wait_size" ]; then
+        echo "bench: \$n entries: waiting on an uninstaller" >&2
+        wine "$bin/BenchDriver.exe" wait "\$n" "\$rows" $reps "$winbin" "$results/wait.tsv" </dev/null >>"$results/log.txt" 2>&1
+    fi
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+done
+INNER
+chmod +x "$out/measure.sh"
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$out/measure.sh"
+load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+python3 "$root/bench/report.py" "$results" "$root/bench" \
+    --command "make bench (VELMORA_BENCH_SIZES=\"$sizes\" VELMORA_BENCH_REPS=$reps)" \
+    --load "$load_before" "$load_after"
+gnuplot -e "datafile='$root/bench/results.dat'; output='$root/bench/results.png'" "$root/bench/plot.gp"
+echo "bench: wrote bench/results.md and bench/results.png (raw figures in $results)"
