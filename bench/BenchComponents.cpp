@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "frmOrvUninstallMain.h"
 #include "frmOrvUninstallMainLogic.h"
 #include "platform/Application.h"
@@ -29,17 +30,6 @@
 namespace {
 
 using namespace velmora;
-
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 std::wstring g_out;
 int g_n = 0;

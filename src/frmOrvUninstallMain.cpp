@@ -317,6 +317,18 @@ namespace {
 constexpr int kTileSize = 24;
 constexpr int kIconOffset = 4;
 
+// The tiles' pixel format: 24 x 24, 32 bits per pixel, rows bottom-up.
+BITMAPINFO TileBitmapInfo() {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kTileSize;
+    info.bmiHeader.biHeight = kTileSize;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
 // A drawn tile: its colour bitmap (transparent pixels black) and its mask. Null
 // bitmaps mean the tile could not be made, and the list gets no image for it.
 class TTileBitmaps {
@@ -345,13 +357,7 @@ private:
 class TScratchBitmap {
 public:
     TScratchBitmap() {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = kTileSize;
-        info.bmiHeader.biHeight = kTileSize;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        const BITMAPINFO info = TileBitmapInfo();
         const HDC screen = GetDC(nullptr);
         dc_ = CreateCompatibleDC(screen);
         ReleaseDC(nullptr, screen);
@@ -397,13 +403,7 @@ public:
                 }
             }
             SetBitmapBits(mask, static_cast<DWORD>(maskBits.size()), maskBits.data());
-            BITMAPINFO info = {};
-            info.bmiHeader.biSize = sizeof info.bmiHeader;
-            info.bmiHeader.biWidth = kTileSize;
-            info.bmiHeader.biHeight = kTileSize;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
-            info.bmiHeader.biCompression = BI_RGB;
+            const BITMAPINFO info = TileBitmapInfo();
             SetDIBits(dc_, image, 0, kTileSize, colour.data(), &info, DIB_RGB_COLORS);
         }
         return TTileBitmaps(image, mask);

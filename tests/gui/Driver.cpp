@@ -11,13 +11,6 @@
 
 namespace velmora::gui {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr DWORD kPollMs = 20;
-constexpr int kTextChars = 2048;  // the remote text buffer, in characters
-
 std::string Narrow(const std::wstring& text) {
     if (text.empty()) return {};
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
@@ -26,6 +19,14 @@ std::string Narrow(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
     return out;
 }
+
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr DWORD kPollMs = 20;
+constexpr int kTextChars = 2048;  // the remote text buffer, in characters
 
 std::string Hex(uintptr_t value) {
     char buffer[32];

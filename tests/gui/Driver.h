@@ -20,6 +20,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// UTF-8 for messages.
+std::string Narrow(const std::wstring& text);
+
 // Waits in this library are in milliseconds.
 constexpr DWORD kDefaultTimeoutMs = 10000;
 
