@@ -203,7 +203,9 @@ def main():
     add("")
     add("\"hand-off file read\" reads a file Drisk.x64 wrote a few seconds earlier (or a copy of it, "
         "\"copy read\"); inside MergeHandOffInventory the same reading comes right after the file was "
-        "written, and Wine's profile functions then take several times as long for the same file.")
+        "written. Wine's profile functions parse a file written in the last two seconds again on every "
+        "call; Drisk.x64 therefore dates its finished file a few seconds back, which makes the last two "
+        "rows alike.")
     if wait_rows:
         n_wait = wait_rows[0]["n"]
         add("")
