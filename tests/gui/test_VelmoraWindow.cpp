@@ -147,6 +147,12 @@ TEST(VelmoraWindow, EveryWayOfClosingEndsTheProgramWithCodeZero) {
         PostSysClose(session.Main());
         EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
     }
+    {
+        VelmoraSession session;
+        session.Start();
+        PressAltF4(session.Main());
+        EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
+    }
 }
 
 }  // namespace
