@@ -108,33 +108,12 @@ bool TListView::Checked(int index) const {
     return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
 }
 
-void TListView::SetChecked(int index, bool checked) {
-    LVITEMW lvi = {};
-    lvi.stateMask = LVIS_STATEIMAGEMASK;
-    lvi.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-    SendMessageW(hwnd_, LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(&lvi));
-}
-
 void* TListView::Data(int index) const {
     LVITEMW lvi = {};
     lvi.mask = LVIF_PARAM;
     lvi.iItem = index;
     if (!SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lvi)) || lvi.lParam == 0) return nullptr;
     return reinterpret_cast<const TListItem*>(lvi.lParam)->Data;
-}
-
-void TListView::SetImageIndex(int index, int image) {
-    LVITEMW lvi = {};
-    lvi.mask = LVIF_IMAGE;
-    lvi.iItem = index;
-    lvi.iImage = image;
-    SendMessageW(hwnd_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&lvi));
-    LVITEMW param = {};
-    param.mask = LVIF_PARAM;
-    param.iItem = index;
-    if (SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&param)) && param.lParam) {
-        reinterpret_cast<TListItem*>(param.lParam)->ImageIndex = image;
-    }
 }
 
 void TListView::BeginUpdate() {

@@ -75,9 +75,7 @@ public:
     int AddRow(const TListItem& item);
     void Clear();
     bool Checked(int index) const;
-    void SetChecked(int index, bool checked);
     void* Data(int index) const;
-    void SetImageIndex(int index, int image);
 
     // Suspends drawing of the list and its header until the matching EndUpdate,
     // which repaints once.

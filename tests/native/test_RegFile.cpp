@@ -49,29 +49,6 @@ const char kV5[] = "Windows Registry Editor Version 5.00\r\n\r\n";
 
 }  // namespace
 
-TEST(RegFileFormats, Utf16Version5WithAllValueKinds) {
-    MemoryRegistry reg;
-    LoadRegFile(reg, Utf16File(u"Windows Registry Editor Version 5.00\n"
-                               u"\n"
-                               u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Acme\\App \u00e9\u20ac]\n"
-                               u"@=\"Default\"\n"
-                               u"\"DisplayName\"=\"Acme \u4e2d\u6587\"\n"
-                               u"\"Size\"=dword:0001e240\n"
-                               u"\"Blob\"=hex:de,ad,be,ef\n"
-                               u"\n"
-                               u"[HKCU\\Software\\Other]\n"));
-    const std::u16string key = u"SOFTWARE\\Acme\\App \u00e9\u20ac";
-    EXPECT_EQ(Get(reg, kHKeyLocalMachine, key, u""),
-              std::make_pair(kRegSz, Wide(std::u16string(u"Default\0", 8))));
-    EXPECT_EQ(Get(reg, kHKeyLocalMachine, key, u"displayname"),
-              std::make_pair(kRegSz, Wide(std::u16string(u"Acme \u4e2d\u6587\0", 8))));
-    EXPECT_EQ(Get(reg, kHKeyLocalMachine, key, u"Size"),
-              std::make_pair(kRegDword, Bytes{0x40, 0xE2, 0x01, 0x00}));
-    EXPECT_EQ(Get(reg, kHKeyLocalMachine, key, u"Blob"),
-              std::make_pair(kRegBinary, Bytes{0xDE, 0xAD, 0xBE, 0xEF}));
-    EXPECT_TRUE(reg.KeyExists(kHKeyCurrentUser, u"Software\\Other"));
-}
-
 TEST(RegFileFormats, Utf8WithAndWithoutBom) {
     const std::string body =
         "Windows Registry Editor Version 5.00\n"
@@ -87,63 +64,6 @@ TEST(RegFileFormats, Utf8WithAndWithoutBom) {
         EXPECT_EQ(Get(reg, kHKeyCurrentUser, u"K", u"e"),
                   std::make_pair(kRegExpandSz, Bytes{0x41, 0, 0, 0}));
     }
-}
-
-TEST(RegFileFormats, Regedit4IsWindows1252AndWidensHexStrings) {
-    MemoryRegistry reg;
-    LoadRegFile(reg,
-                "REGEDIT4\r\n\r\n"
-                "[HKEY_CLASSES_ROOT\\Caf\xE9]\r\n"
-                "\"s\"=\"\xE9\x80\x9F\"\r\n"
-                "\"x\"=hex(2):25,41,25,e9,80,00\r\n"
-                "\"m\"=hex(7):41,00,42,00,00\r\n"
-                "\"n\"=hex(2):41,42\r\n"
-                "\"b\"=hex:e9,80\r\n");
-    const std::u16string key = u"Caf\u00e9";
-    ASSERT_TRUE(reg.KeyExists(kHKeyClassesRoot, key));
-    EXPECT_EQ(Get(reg, kHKeyClassesRoot, key, u"s").second,
-              Wide(std::u16string(u"\u00e9\u20ac\u0178\0", 4)));
-    EXPECT_EQ(Get(reg, kHKeyClassesRoot, key, u"x"),
-              std::make_pair(kRegExpandSz, Wide(std::u16string(u"%A%\u00e9\u20ac\0", 6))));
-    EXPECT_EQ(Get(reg, kHKeyClassesRoot, key, u"m"),
-              std::make_pair(kRegMultiSz, Wide(std::u16string(u"A\0B\0\0", 5))));
-    // Widened as written: no terminator is invented.
-    EXPECT_EQ(Get(reg, kHKeyClassesRoot, key, u"n").second, Wide(u"AB"));
-    EXPECT_EQ(Get(reg, kHKeyClassesRoot, key, u"b"),
-              std::make_pair(kRegBinary, Bytes{0xE9, 0x80}));
-}
-
-TEST(RegFileFormats, HeaderRules) {
-    MemoryRegistry reg;
-    LoadRegFile(reg, "\r\n  \r\n\tREGEDIT4\r\n[HKU\\A]\r\n");  // blank lines, indent
-    EXPECT_TRUE(reg.KeyExists(kHKeyUsers, u"A"));
-    LoadRegFile(reg, Utf16File(u"\nWindows Registry Editor Version 5.00\n[HKU\\B]\n"));
-    EXPECT_TRUE(reg.KeyExists(kHKeyUsers, u"B"));
-
-    struct Case {
-        std::string file;
-        int line;
-    };
-    const Case refused[] = {
-        {"", 1},
-        {"\r\n\r\n", 1},
-        {"REGEDIT4 \r\n[HKU\\X]\r\n", 1},
-        {"REGEDIT\r\n", 1},
-        {"REGEDIT5\r\n", 1},
-        {"[HKU\\X]\r\nREGEDIT4\r\n", 1},
-        {"\r\nregedit4\r\n", 2},
-        {"Windows Registry Editor Version 5.0\r\n", 1},
-        {"\xFE\xFF" + std::string("\0R\0E\0G\0E\0D\0I\0T\0" "4", 16), 1},  // UTF-16BE
-    };
-    for (const Case& c : refused) {
-        try {
-            LoadRegFile(reg, c.file);
-            ADD_FAILURE() << "accepted: " << c.file;
-        } catch (const RegFileError& e) {
-            EXPECT_EQ(e.Line(), c.line) << e.what();
-        }
-    }
-    EXPECT_FALSE(reg.KeyExists(kHKeyUsers, u"X"));
 }
 
 TEST(RegFileStrings, EscapesAsWineReadsThem) {
@@ -239,25 +159,6 @@ TEST(RegFileDeletion, KeysAndValues) {
     EXPECT_TRUE(reg.KeyExists(kHKeyLocalMachine, u"Keep\\New"));
 }
 
-TEST(RegFileKeys, RootsAndPaths) {
-    MemoryRegistry reg;
-    LoadRegFile(reg, std::string(kV5) +
-                         "[hklm\\A]\n[HKEY_CURRENT_USER\\B]\n[HKCR\\C]\n[hkey_users\\D]\n"
-                         "[HKLM\\E\\\\F\\]\n"
-                         "  [HKLM\\G]  ; indented, with a comment\n"
-                         "[HKLM\\Name [with] brackets]\n"
-                         "[HKLM]\n"
-                         "\"onroot\"=dword:2\n");
-    EXPECT_TRUE(reg.KeyExists(kHKeyLocalMachine, u"A"));
-    EXPECT_TRUE(reg.KeyExists(kHKeyCurrentUser, u"B"));
-    EXPECT_TRUE(reg.KeyExists(kHKeyClassesRoot, u"C"));
-    EXPECT_TRUE(reg.KeyExists(kHKeyUsers, u"D"));
-    EXPECT_EQ(reg.SubKeyNames(kHKeyLocalMachine, u"E"), std::vector<std::u16string>{u"F"});
-    EXPECT_TRUE(reg.KeyExists(kHKeyLocalMachine, u"G"));
-    EXPECT_TRUE(reg.KeyExists(kHKeyLocalMachine, u"Name [with] brackets"));
-    EXPECT_EQ(Get(reg, kHKeyLocalMachine, u"", u"onroot").first, kRegDword);
-}
-
 TEST(RegFileErrors, RefusedWithTheLineAndNothingApplied) {
     struct Case {
         std::string body;  // follows the header (line 1) and a blank line (line 2)
@@ -347,33 +248,4 @@ TEST(RegFileErrors, BadEncodingIsRefusedWithItsLine) {
     // An ANSI file has no invalid bytes.
     EXPECT_EQ(lineOf("REGEDIT4\n[HKLM\\K\x81\xFF]\n"), -1);
     EXPECT_TRUE(reg.KeyExists(kHKeyLocalMachine, u"K\u0081\u00ff"));
-}
-
-TEST(RegFileErrors, LoadingFromPath) {
-    MemoryRegistry reg;
-    const std::string path = ::testing::TempDir() + "velmora_regfile_test.reg";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << Utf16File(u"Windows Registry Editor Version 5.00\n[HKCU\\P]\n\"v\"=dword:\n");
-    }
-    try {
-        LoadRegFileFromPath(reg, path);
-        ADD_FAILURE() << "accepted";
-    } catch (const RegFileError& e) {
-        EXPECT_EQ(std::string(e.what()), path + ":3: dword value needs 1 to 8 hex digits");
-    }
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << Utf16File(u"Windows Registry Editor Version 5.00\n[HKCU\\P]\n\"v\"=dword:7\n");
-    }
-    LoadRegFileFromPath(reg, path);
-    EXPECT_EQ(Get(reg, kHKeyCurrentUser, u"P", u"v").second, (Bytes{7, 0, 0, 0}));
-    std::remove(path.c_str());
-    try {
-        LoadRegFileFromPath(reg, path);
-        ADD_FAILURE() << "a missing file was accepted";
-    } catch (const RegFileError& e) {
-        EXPECT_EQ(e.Line(), 0);
-        EXPECT_EQ(std::string(e.what()), path + ": cannot open the file");
-    }
 }

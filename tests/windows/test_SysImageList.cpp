@@ -134,25 +134,6 @@ TEST_F(SysImageList, AttachesTheShellsListOfItsSizeAndReattachesOnlyOnAChange) {
     EXPECT_EQ(list.Width(), GetSystemMetrics(SM_CXSMICON));
 }
 
-TEST_F(SysImageList, WhileLoadingChangesWaitForLoaded) {
-    TOrvCSysImageList list;
-    int changes = 0;
-    list.OnChange = [&] { ++changes; };
-
-    list.BeginLoading();
-    list.SetIconSize(isOrvCLargeIcons);
-    list.SetIconSet(isOrvCToolbar);
-    EXPECT_EQ(changes, 0);
-    EXPECT_EQ(list.Handle(), ShellList(false));
-    EXPECT_EQ(list.ToolbarWindow(), nullptr);
-
-    list.Loaded();
-    EXPECT_FALSE(list.Loading());
-    EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(IsWindow(list.ToolbarWindow()));
-    EXPECT_EQ(list.Width(), 24);  // the large stock toolbar bitmaps
-}
-
 TEST_F(SysImageList, DestroyingAComponentLeavesTheShellsListToOthers) {
     auto first = std::make_unique<TOrvCSysImageList>();
     TOrvCSysImageList second;
@@ -256,43 +237,6 @@ TEST_F(SysImageList, TheToolbarSetLivesInAHiddenToolbarUntilSwitchedBack) {
         ASSERT_TRUE(IsWindow(toolbar));
     }
     EXPECT_FALSE(IsWindow(toolbar));
-}
-
-TEST(ImageListComponent, AnOwnListDrawsItsImagesAndKeepsItsColours) {
-    TImageListComponent list;
-    int changes = 0;
-    list.OnChange = [&] { ++changes; };
-    EXPECT_EQ(list.Count(), 0);
-    Canvas canvas;
-    EXPECT_FALSE(list.Draw(canvas.Dc(), 0, 0, 0, true));
-
-    ASSERT_TRUE(list.Create(24, 24));
-    EXPECT_FALSE(list.ShareImages());
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(list.Width(), 24);
-    EXPECT_EQ(list.Height(), 24);
-    EXPECT_FALSE(list.Draw(canvas.Dc(), 0, 0, 0, true));
-    ASSERT_EQ(ImageList_ReplaceIcon(list.Handle(), -1, LoadIconW(nullptr, IDI_APPLICATION)), 0);
-    EXPECT_EQ(list.Count(), 1);
-    EXPECT_TRUE(list.Draw(canvas.Dc(), 0, 0, 0, true));
-    EXPECT_GT(canvas.ChangedPixels(), 0);
-    canvas.Clear();
-    EXPECT_TRUE(list.Draw(canvas.Dc(), 0, 0, 0, false));
-    EXPECT_GT(canvas.ChangedPixels(), 0);
-
-    // Colours go to the native list and come back as stored.
-    list.SetBkColor(RGB(1, 2, 3));
-    EXPECT_EQ(ImageList_GetBkColor(list.Handle()), RGB(1, 2, 3));
-    EXPECT_EQ(list.BkColor(), RGB(1, 2, 3));
-    list.SetBkColor(clNone);
-    EXPECT_EQ(ImageList_GetBkColor(list.Handle()), CLR_NONE);
-    EXPECT_EQ(list.BkColor(), clNone);
-
-    // Attaching the same list again is no change and must not destroy it.
-    const HIMAGELIST own = list.Handle();
-    list.SetHandle(own);
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(list.Count(), 1);
 }
 
 }  // namespace
