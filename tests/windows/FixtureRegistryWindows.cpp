@@ -8,20 +8,13 @@
 
 #include "FixtureRegistry.h"
 #include "ProcessRunner.h"
+#include "WindowsTestSupport.h"
 
 namespace velmora::testing {
 
 namespace {
 
 const wchar_t* ViewSwitch() { return sizeof(void*) == 8 ? L" /reg:64" : L" /reg:32"; }
-
-std::wstring BackslashPath(const std::string& path) {
-    std::wstring wide(path.begin(), path.end());
-    for (auto& c : wide) {
-        if (c == L'/') c = L'\\';
-    }
-    return wide;
-}
 
 class WindowsFixtureRegistry final : public FixtureRegistry {
 public:
@@ -30,10 +23,7 @@ public:
         RunProgram(std::wstring(L"reg.exe delete \"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\" /f") +
                    ViewSwitch());
     }
-    void Import(const std::string& regFile) override {
-        const int rc = RunProgram(L"reg.exe import \"" + BackslashPath(regFile) + L"\"" + ViewSwitch());
-        if (rc != 0) throw std::runtime_error("reg import failed for " + regFile);
-    }
+    void Import(const std::string& regFile) override { ImportRegFile(regFile, sizeof(void*) == 8 ? 64 : 32); }
     IRegistry& Registry() override { return SystemRegistry(); }
 };
 

@@ -34,7 +34,14 @@ void ImportRegFile(const std::string& path, int viewBits) {
         if (c == L'/') c = L'\\';
     }
     const std::wstring command = L"reg.exe import \"" + wide + L"\" /reg:" + std::to_wstring(viewBits);
-    if (RunProgram(command) != 0) throw std::runtime_error("reg import failed: " + path);
+    // Wine's reg.exe now and then fails an import at once (seen about once in
+    // several hundred runs); a second try then succeeds.
+    int rc = -1;
+    for (int attempt = 0; attempt < 3 && rc != 0; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        rc = RunProgram(command);
+    }
+    if (rc != 0) throw std::runtime_error("reg import failed (exit code " + std::to_string(rc) + "): " + path);
 }
 
 void ClearUninstallKeys() {
