@@ -3,6 +3,12 @@
 # the demo Uninstall entries (32-bit view, 64-bit view and current user). With no
 # display it runs under Xvfb, takes a screenshot and says where it is.
 set -eu
+. "$(dirname "$0")/wine-env.sh"
+if [ "$VELMORA_RUNS_32BIT" = no ]; then
+    echo "run-demo: this machine's kernel cannot execute 32-bit x86 code (no IA-32 emulation)," >&2
+    echo "run-demo: so Wine cannot run Velmora.exe, a 32-bit program. build/dist is built." >&2
+    exit 1
+fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 run="$root/build/run"
 export WINEPREFIX="$run/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -11,12 +17,12 @@ export WINEPREFIX="$run/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 python3 "$root/demo/make-demo-registry.py" "$run/demo"
 # A fresh set of demo entries every run: what the last run uninstalled is back.
 key='\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
-wine reg delete "HKLM$key" /f /reg:32 >/dev/null 2>&1 || true
-wine reg delete "HKLM$key" /f /reg:64 >/dev/null 2>&1 || true
-wine reg delete "HKCU$key" /f >/dev/null 2>&1 || true
-wine reg import "$(winepath -w "$run/demo/demo32.reg")" /reg:32 >/dev/null 2>&1
-wine reg import "$(winepath -w "$run/demo/demo64.reg")" /reg:64 >/dev/null 2>&1
-wine reg import "$(winepath -w "$run/demo/demo-user.reg")" /reg:64 >/dev/null 2>&1
+$WINE reg delete "HKLM$key" /f /reg:32 >/dev/null 2>&1 || true
+$WINE reg delete "HKLM$key" /f /reg:64 >/dev/null 2>&1 || true
+$WINE reg delete "HKCU$key" /f >/dev/null 2>&1 || true
+$WINE reg import "$(winepath -w "$run/demo/demo32.reg")" /reg:32 >/dev/null 2>&1
+$WINE reg import "$(winepath -w "$run/demo/demo64.reg")" /reg:64 >/dev/null 2>&1
+$WINE reg import "$(winepath -w "$run/demo/demo-user.reg")" /reg:64 >/dev/null 2>&1
 # Wine's desktop process belongs to the display it first met: end this
 # display-less session before the program starts on a display.
 wineserver -k 2>/dev/null || true
@@ -24,7 +30,7 @@ wineserver -w
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Velmora runs on $DISPLAY; close its window to end."
-    wine "$root/build/dist/Velmora.exe"
+    $WINE "$root/build/dist/Velmora.exe"
     wineserver -w
     exit 0
 fi
@@ -33,7 +39,7 @@ shot="$run/screenshot.png"
 rm -f "$shot"
 cat > "$run/headless.sh" <<INNER
 #!/bin/sh
-wine "$root/build/dist/Velmora.exe" </dev/null >/dev/null 2>&1 &
+$WINE "$root/build/dist/Velmora.exe" </dev/null >/dev/null 2>&1 &
 # Wait until something is drawn (Wine's first start in a prefix takes a while),
 # then give the list a moment to fill.
 i=0

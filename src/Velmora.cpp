@@ -1,5 +1,6 @@
 // Velmora's entry: the application object, the one main window, the message
-// loop. No command line is read; the exit code is 0.
+// loop. No command line is read; the exit code is 0, or 1 when the main window
+// could not be created.
 #include "platform/WindowsHeaders.h"
 
 #include <commctrl.h>
@@ -21,7 +22,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // RunAndWait keeps this application's messages serviced while it waits.
     SetProcessMessagesProc([] { Application().ProcessMessages(); });
     Guarded([&] { application.CreateMainForm([] { return std::make_unique<TOrvUninstallMainForm>(); }); });
+    // Without a main window (its creation failed and the error box has been
+    // shown) Run returns at once and the program ends.
+    const int exitCode = application.MainForm() ? 0 : 1;
     application.Run();
     application.Finish();
-    return 0;
+    return exitCode;
 }

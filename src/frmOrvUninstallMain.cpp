@@ -75,7 +75,17 @@ const TEventBinding TMainFormDescription::Events[5] = {
 };
 
 TOrvUninstallMainForm::TOrvUninstallMainForm() {
-    LoadDescription();
+    try {
+        LoadDescription();
+    } catch (...) {
+        // No window may outlive the object its procedure refers to.
+        if (hwnd_) {
+            SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+            DestroyWindow(hwnd_);
+        }
+        if (font_) DeleteObject(font_);
+        throw;
+    }
     if (onCreate_) Guarded(onCreate_);
 }
 
@@ -200,6 +210,17 @@ LRESULT TOrvUninstallMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM
         case WM_COMMAND:
             OnCommand(wParam, lParam);
             return 0;
+        case WM_ACTIVATE:
+            // Remember the control that had the keyboard, to give it back when
+            // the window is active again.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                const HWND focus = GetFocus();
+                if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
+            }
+            return DefWindowProcW(hwnd_, message, wParam, lParam);
+        case WM_SETFOCUS:
+            FocusControl();
+            return 0;
         case WM_CLOSE:
             Close();
             return 0;
@@ -210,7 +231,10 @@ LRESULT TOrvUninstallMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM
 
 void TOrvUninstallMainForm::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (HIWORD(wParam) != BN_CLICKED) return;
-    const HWND control = reinterpret_cast<HWND>(lParam);
+    HWND control = reinterpret_cast<HWND>(lParam);
+    // Enter, as the dialog manager reports it for a window that is no dialog:
+    // it presses the button that has the keyboard.
+    if (!control && LOWORD(wParam) == IDOK) control = GetFocus();
     for (TButton* button : {UninstallButton, ExitButton}) {
         if (button && control == button->Handle() && button->OnClick) button->OnClick();
     }
@@ -239,6 +263,20 @@ void TOrvUninstallMainForm::ShowFirst(int showCommand) {
         onResize_();
     }
     UpdateWindow(hwnd_);
+}
+
+// The keyboard goes to the control that last had it, or to the list; never to
+// the window itself, where no key would do anything, nor to a disabled button.
+void TOrvUninstallMainForm::FocusControl() {
+    HWND target = lastFocus_;
+    if (!target || !IsWindow(target) || !IsWindowEnabled(target) || !IsWindowVisible(target))
+        target = ListView ? ListView->Handle() : nullptr;
+    if (target) SetFocus(target);
+}
+
+void TOrvUninstallMainForm::FocusList() {
+    lastFocus_ = ListView ? ListView->Handle() : nullptr;
+    if (GetActiveWindow() == hwnd_) FocusControl();
 }
 
 void TOrvUninstallMainForm::Close() {
@@ -281,6 +319,7 @@ class TMainFormUninstallView final : public IUninstallView {
 public:
     TMainFormUninstallView(TOrvUninstallMainForm& form, HWND window) : form_(form), window_(window) {}
 
+    WindowHandle Window() override { return reinterpret_cast<WindowHandle>(window_); }
     int RowCount() override { return form_.ListView->Count(); }
     bool RowChecked(int row) override { return form_.ListView->Checked(row); }
     TOrvUninstallInfo* RowEntry(int row) override {
@@ -304,6 +343,11 @@ private:
 
 void TOrvUninstallMainForm::UninstallButtonClick() {
     TMainFormUninstallView view(*this, hwnd_);
+    // The keyboard is back on the list when the command ends, however it ends.
+    struct TFocusListAtEnd {
+        TOrvUninstallMainForm& form;
+        ~TFocusListAtEnd() { form.FocusList(); }
+    } focusList{*this};
     UninstallCommand(
         view, UninstallReader, [] { return std::make_unique<TOrvUninstallReader>(); }, SystemProcesses(),
         [] { Application().ProcessMessages(); });

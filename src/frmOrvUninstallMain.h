@@ -45,6 +45,9 @@ public:
 
     // A close request: the main window ends the application instead of hiding.
     void Close();
+    // Gives the keyboard to the list (now if the window is active, else when it
+    // is activated next).
+    void FocusList();
 
 private:
     friend struct TMainFormDescription;
@@ -53,9 +56,11 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void LoadDescription();
     void OnCommand(WPARAM wParam, LPARAM lParam);
+    void FocusControl();
 
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
+    HWND lastFocus_ = nullptr;
     bool loading_ = false;
     bool resized_ = false;
     bool firstShown_ = false;

@@ -42,7 +42,7 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
     for (int row = view.RowCount() - 1; row >= 0; --row) {
         if (!view.RowChecked(row)) continue;
         if (const TOrvUninstallInfo* entry = view.RowEntry(row)) {
-            RunAndWait(processes, processMessages, entry->UninstallString, kSwShow);
+            RunAndWait(processes, processMessages, entry->UninstallString, kSwShow, view.Window());
         }
     }
 

@@ -29,6 +29,8 @@ void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes
 class IUninstallView {
 public:
     virtual ~IUninstallView() = default;
+    // The window, owner of any consent prompt an uninstaller brings up.
+    virtual WindowHandle Window() = 0;
     virtual int RowCount() = 0;
     // Read when the walk reaches the row: the user may tick rows meanwhile.
     virtual bool RowChecked(int row) = 0;

@@ -14,7 +14,8 @@ constexpr std::uint32_t kPollSleepMs = 10;
 // written to by process creation.
 constexpr std::size_t kMinimumCommandBuffer = 512;
 
-// Closes the child's process handle, then its thread handle, however the wait ends.
+// Closes the child's process handle, then its thread handle (if it has one),
+// however the wait ends.
 class ChildHandles {
 public:
     ChildHandles(IProcesses& processes, const ProcessRecord& record) : processes_(processes), record_(record) {}
@@ -22,7 +23,7 @@ public:
     ChildHandles& operator=(const ChildHandles&) = delete;
     ~ChildHandles() {
         processes_.CloseHandle(record_.hProcess);
-        processes_.CloseHandle(record_.hThread);
+        if (record_.hThread) processes_.CloseHandle(record_.hThread);
     }
 
 private:
@@ -30,10 +31,186 @@ private:
     ProcessRecord record_;
 };
 
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+// The arguments after the program: the blanks that separate them from it go,
+// nothing else is touched.
+std::u16string ArgumentsAfter(const std::u16string& commandLine, std::size_t end) {
+    while (end < commandLine.size() && IsBlank(commandLine[end])) ++end;
+    return commandLine.substr(end);
+}
+
+// Polls until the process has ended, servicing messages; the first test comes
+// at once, so a process that has already ended costs no sleep.
+void WaitServicing(IProcesses& processes, const ProcessMessagesProc& processMessages, ProcessHandle process) {
+    while (processes.WaitForSingleObject(process, 0) == kWaitTimeout) {
+        if (processMessages) processMessages();
+        processes.Sleep(kPollSleepMs);
+    }
+}
+
+bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& prefix) {
+    if (prefix.empty() || text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char16_t a = text[i];
+        char16_t b = prefix[i];
+        if (a >= u'a' && a <= u'z') a = static_cast<char16_t>(a - u'a' + u'A');
+        if (b >= u'a' && b <= u'z') b = static_cast<char16_t>(b - u'a' + u'A');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+// The processes a started process set going, directly or through processes it
+// started. Each is held open while known, so its id cannot be reused; a process
+// counts as a child of a known one when it names that id as its parent and was
+// created after it (an older process with the same parent id had an earlier
+// holder of that id as its parent).
+class TDescendants {
+public:
+    TDescendants(IProcesses& processes, ProcessHandle root) : processes_(processes) {
+        std::uint64_t created = 0;
+        if (processes_.GetProcessCreationTime(root, &created)) {
+            known_.push_back({processes_.GetProcessId(root), created, root, false});
+        }
+    }
+    TDescendants(const TDescendants&) = delete;
+    TDescendants& operator=(const TDescendants&) = delete;
+    ~TDescendants() {
+        for (const Known& process : known_) {
+            if (process.owned) processes_.CloseHandle(process.handle);
+        }
+    }
+
+    // The known descendants that still run from a temporary folder, after a
+    // fresh look for new ones.
+    std::vector<ProcessHandle> RunningFromTemporaryFolders() {
+        std::vector<ProcessHandle> running;
+        if (known_.empty()) return running;
+        Discover();
+        for (const Known& process : known_) {
+            if (process.owned && process.temporary &&
+                processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
+                running.push_back(process.handle);
+            }
+        }
+        return running;
+    }
+
+private:
+    struct Known {
+        std::uint32_t id;
+        std::uint64_t created;
+        ProcessHandle handle;
+        bool owned;
+        bool temporary = false;
+    };
+
+    void Discover() {
+        const std::vector<ProcessEntry> snapshot = processes_.ProcessSnapshot();
+        std::vector<std::uint32_t> passedOver;
+        // A grandchild may stand before its parent in the snapshot: look again
+        // until a pass finds nobody new.
+        for (bool found = true; found;) {
+            found = false;
+            for (const ProcessEntry& entry : snapshot) {
+                if (IsKnown(entry.th32ProcessID) ||
+                    std::find(passedOver.begin(), passedOver.end(), entry.th32ProcessID) != passedOver.end())
+                    continue;
+                const Known* parent = KnownById(entry.th32ParentProcessID);
+                if (!parent) continue;
+                const std::uint64_t parentCreated = parent->created;
+                passedOver.push_back(entry.th32ProcessID);
+                const ProcessHandle handle = processes_.OpenProcess(entry.th32ProcessID);
+                if (!handle) continue;
+                std::uint64_t created = 0;
+                if (!processes_.GetProcessCreationTime(handle, &created) || created < parentCreated) {
+                    processes_.CloseHandle(handle);
+                    continue;
+                }
+                known_.push_back({entry.th32ProcessID, created, handle, true, IsTemporary(handle)});
+                found = true;
+            }
+        }
+    }
+
+    bool IsKnown(std::uint32_t id) const { return KnownById(id) != nullptr; }
+    const Known* KnownById(std::uint32_t id) const {
+        for (const Known& process : known_) {
+            if (process.id == id) return &process;
+        }
+        return nullptr;
+    }
+
+    bool IsTemporary(ProcessHandle handle) {
+        std::u16string image;
+        if (!processes_.QueryFullProcessImageName(handle, &image)) return false;
+        if (!temporaryDirectoriesRead_) {
+            temporaryDirectories_ = processes_.TemporaryDirectories();
+            temporaryDirectoriesRead_ = true;
+        }
+        for (const std::u16string& directory : temporaryDirectories_) {
+            if (StartsWithIgnoringCase(image, directory)) return true;
+        }
+        return false;
+    }
+
+    IProcesses& processes_;
+    std::vector<Known> known_;
+    std::vector<std::u16string> temporaryDirectories_;
+    bool temporaryDirectoriesRead_ = false;
+};
+
+// Many uninstallers copy themselves into a temporary folder, start the copy and
+// end at once; the copy does the work. Wait, in the same way, while any process
+// the started one set going still runs from a temporary folder. Whatever it
+// left running elsewhere (a browser, a tray program) does not hold the wait.
+void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, ProcessHandle root) {
+    TDescendants descendants(processes, root);
+    for (;;) {
+        const std::vector<ProcessHandle> running = descendants.RunningFromTemporaryFolders();
+        if (running.empty()) return;
+        // Look again only when one of them has ended: it may have handed over in turn.
+        auto allRunning = [&] {
+            return std::all_of(running.begin(), running.end(), [&](ProcessHandle process) {
+                return processes.WaitForSingleObject(process, 0) == kWaitTimeout;
+            });
+        };
+        while (allRunning()) {
+            if (processMessages) processMessages();
+            processes.Sleep(kPollSleepMs);
+        }
+    }
+}
+
 }  // namespace
 
+bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, std::u16string& program,
+                      std::u16string& arguments) {
+    std::u16string found;
+    if (!commandLine.empty() && commandLine[0] == u'"') {
+        const std::size_t close = commandLine.find(u'"', 1);
+        if (close != std::u16string::npos) {
+            if (!processes.SearchPath(commandLine.substr(1, close - 1), &found)) return false;
+            program = found;
+            arguments = ArgumentsAfter(commandLine, close + 1);
+            return true;
+        }
+    }
+    // Unquoted: the shortest prefix, ending at a blank, that names a program.
+    for (std::size_t end = 0; end <= commandLine.size(); ++end) {
+        if (end < commandLine.size() && !IsBlank(commandLine[end])) continue;
+        if (end > 0 && processes.SearchPath(commandLine.substr(0, end), &found)) {
+            program = found;
+            arguments = ArgumentsAfter(commandLine, end);
+            return true;
+        }
+    }
+    return false;
+}
+
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
-               const std::u16string& commandLine, int showWindow) {
+               const std::u16string& commandLine, int showWindow, WindowHandle owner) {
     if (commandLine.size() > kMaxCommandLine) return -1;
     std::vector<char16_t> buffer(std::max(commandLine.size() + 1, kMinimumCommandBuffer), u'\0');
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
@@ -45,18 +222,23 @@ int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages
 
     ProcessRecord child;
     if (!processes.CreateProcess(buffer.data(), kCreateNewConsole | kNormalPriorityClass, startup, &child)) {
-        return -1;
+        // A program that needs administrator rights can only be started by the
+        // shell, which asks the user for consent. Any other failure, a refused
+        // consent included, is a command line that cannot be started.
+        if (processes.GetLastError() != kErrorElevationRequired) return -1;
+        ShellStartRecord start;
+        if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return -1;
+        start.hwnd = owner;
+        start.nShow = showWindow;
+        if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return -1;
     }
     ChildHandles handles(processes, child);
 
-    // Test at once, so a child that has already ended costs no sleep.
-    while (processes.WaitForSingleObject(child.hProcess, 0) == kWaitTimeout) {
-        if (processMessages) processMessages();
-        processes.Sleep(kPollSleepMs);
-    }
+    WaitServicing(processes, processMessages, child.hProcess);
     processes.WaitForSingleObject(child.hProcess, kInfinite);
     std::uint32_t exitCode = 0;
     processes.GetExitCodeProcess(child.hProcess, &exitCode);
+    WaitForHandOver(processes, processMessages, child.hProcess);
     return static_cast<int>(exitCode);
 }
 

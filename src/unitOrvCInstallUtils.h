@@ -17,10 +17,21 @@ using ProcessMessagesProc = std::function<void()>;
 constexpr std::size_t kMaxCommandLine = 32766;
 
 // Starts the command line in a new console with the given show state and waits
-// for its end, servicing messages between polls. Answers the child's exit code,
-// or -1 when it cannot be started (also when the command line is too long).
+// for its end, servicing messages between polls. A program that needs
+// administrator rights is started through the shell instead, which asks for
+// consent in front of owner. When the child has ended, the wait goes on while a
+// copy it handed over to runs from a temporary folder. Answers the child's exit
+// code, or -1 when it cannot be started (also when the command line is too long
+// or the consent is refused).
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
-               const std::u16string& commandLine, int showWindow);
+               const std::u16string& commandLine, int showWindow, WindowHandle owner = 0);
+
+// Reads a command line as process creation does when given no application
+// name: a quoted first token is the program; otherwise the shortest prefix that
+// ends at a blank and names a program. Answers the program's full path and the
+// rest of the line, as it stands, after the separating blanks.
+bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, std::u16string& program,
+                      std::u16string& arguments);
 
 bool IsWow64(IProcesses& processes);
 

@@ -136,7 +136,10 @@ void TApplication::Run() {
     startup.cb = sizeof startup;
     GetStartupInfoW(&startup);
     const int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWNORMAL;
-    if (mainForm_) Guarded([&] { mainForm_->ShowFirst(showCommand); });
+    // Without a main window there is nothing to run: the program ends rather
+    // than wait for messages with no window.
+    if (!mainForm_) return;
+    Guarded([&] { mainForm_->ShowFirst(showCommand); });
     while (!terminated_) {
         MSG msg;
         if (!ProcessMessage(msg)) WaitMessage();

@@ -1,13 +1,18 @@
 // The process operations RunAndWait and IsWow64 need, at the level of the
 // Windows functions (CreateProcessW, WaitForSingleObject, GetExitCodeProcess,
-// CloseHandle, Sleep, IsWow64Process).
+// CloseHandle, Sleep, IsWow64Process; SearchPathW and ShellExecuteExW for a
+// program that needs elevation; the process snapshot for an uninstaller that
+// hands over to a copy of itself).
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace velmora {
 
 using ProcessHandle = std::uintptr_t;
+using WindowHandle = std::uintptr_t;
 
 constexpr std::uint32_t kWaitObject0 = 0;
 constexpr std::uint32_t kWaitTimeout = 258;
@@ -16,6 +21,8 @@ constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr std::uint32_t kStartfUseShowWindow = 0x1;
 constexpr std::uint32_t kCreateNewConsole = 0x10;
 constexpr std::uint32_t kNormalPriorityClass = 0x20;
+constexpr std::uint32_t kErrorElevationRequired = 740;
+constexpr std::uint32_t kErrorCancelled = 1223;
 
 // The fields of STARTUPINFOW that Velmora sets; the rest are zero.
 struct StartupRecord {
@@ -27,6 +34,22 @@ struct StartupRecord {
 struct ProcessRecord {
     ProcessHandle hProcess = 0;
     ProcessHandle hThread = 0;
+};
+
+// The fields of SHELLEXECUTEINFOW that Velmora sets: the program, its arguments,
+// the owner of the consent prompt and the show state. The process handle is
+// always asked for and error boxes are always suppressed.
+struct ShellStartRecord {
+    std::u16string lpFile;
+    std::u16string lpParameters;
+    WindowHandle hwnd = 0;
+    int nShow = 0;
+};
+
+// One process of a snapshot (PROCESSENTRY32W's two ids).
+struct ProcessEntry {
+    std::uint32_t th32ProcessID = 0;
+    std::uint32_t th32ParentProcessID = 0;
 };
 
 class IProcesses {
@@ -44,6 +67,30 @@ public:
     // IsWow64Process on the current process, looked up at run time: false when
     // the function does not exist; otherwise true, with the flag it gave.
     virtual bool QueryWow64(bool* isWow64) = 0;
+    // The calling thread's last error, as left by CreateProcess or ShellExecuteEx.
+    virtual std::uint32_t GetLastError() = 0;
+
+    // SearchPathW over the directories process creation searches for a program
+    // named without a directory (the running program's, the current one, the
+    // system directories, then PATH), ".exe" added to a name without an
+    // extension. A directory is not a program. Answers the full path.
+    virtual bool SearchPath(const std::u16string& fileName, std::u16string* path) = 0;
+    // ShellExecuteExW with the default verb: the shell asks for consent when the
+    // program needs elevation. True with the new process's handle.
+    virtual bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) = 0;
+
+    virtual std::uint32_t GetProcessId(ProcessHandle process) = 0;
+    // CreateToolhelp32Snapshot of every process, walked with Process32FirstW/NextW.
+    virtual std::vector<ProcessEntry> ProcessSnapshot() = 0;
+    // OpenProcess for waiting and querying; 0 when it cannot be opened.
+    virtual ProcessHandle OpenProcess(std::uint32_t processId) = 0;
+    // GetProcessTimes' creation time, in 100 ns units.
+    virtual bool GetProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) = 0;
+    // QueryFullProcessImageNameW, in its long form.
+    virtual bool QueryFullProcessImageName(ProcessHandle process, std::u16string* path) = 0;
+    // The user's temporary directory (GetTempPathW) and the Windows one, in
+    // their long forms, each with a trailing backslash.
+    virtual std::vector<std::u16string> TemporaryDirectories() = 0;
 };
 
 IProcesses& SystemProcesses();

@@ -2,7 +2,12 @@
 // of RunAndWait and IsWow64.
 #include "platform/WindowsHeaders.h"
 
+#include <shellapi.h>
+#include <tlhelp32.h>
+#undef ShellExecuteEx
+
 #include <utility>
+#include <vector>
 
 #include "platform/Processes.h"
 #include "unitOrvCInstallUtils.h"
@@ -12,6 +17,53 @@ namespace velmora {
 namespace {
 
 HANDLE ToHandle(ProcessHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+ProcessHandle FromHandle(HANDLE handle) { return reinterpret_cast<ProcessHandle>(handle); }
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+std::u16string FromWide(const wchar_t* text, std::size_t length) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// Calls a function that fills a buffer of the given size and answers the length
+// it wrote, or the size it needs when the buffer is too small; empty on failure.
+template <typename Fill>
+std::u16string Filled(Fill fill) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::u16string();
+        if (length < buffer.size()) return FromWide(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+std::u16string LongPath(const std::u16string& path) {
+    const std::u16string longPath =
+        Filled([&](wchar_t* buffer, DWORD size) { return GetLongPathNameW(Wide(path), buffer, size); });
+    return longPath.empty() ? path : longPath;
+}
+
+std::u16string WithBackslash(std::u16string path) {
+    if (!path.empty() && path.back() != u'\\') path += u'\\';
+    return path;
+}
+
+// Where process creation looks for a program named without a directory, in its order.
+std::u16string ProgramSearchPath() {
+    std::u16string program = Filled([](wchar_t* buffer, DWORD size) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
+        return length == size ? size * 2 : length;
+    });
+    const std::size_t slash = program.find_last_of(u'\\');
+    program.resize(slash == std::u16string::npos ? 0 : slash);
+    const std::u16string windows =
+        Filled([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+    return program + u";" +
+           Filled([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }) + u";" +
+           Filled([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); }) + u";" +
+           windows + u"\\System;" + windows + u";" +
+           Filled([](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(L"PATH", buffer, size); });
+}
 
 class WindowsProcesses final : public IProcesses {
 public:
@@ -61,6 +113,83 @@ public:
         *isWow64 = flag != FALSE;
         return true;
     }
+
+    std::uint32_t GetLastError() override { return ::GetLastError(); }
+
+    bool SearchPath(const std::u16string& fileName, std::u16string* path) override {
+        const std::u16string directories = ProgramSearchPath();
+        const std::u16string found = Filled([&](wchar_t* buffer, DWORD size) {
+            return SearchPathW(Wide(directories), Wide(fileName), L".exe", size, buffer, nullptr);
+        });
+        if (found.empty()) return false;
+        const DWORD attributes = GetFileAttributesW(Wide(found));
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+        *path = found;
+        return true;
+    }
+
+    bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) override {
+        SHELLEXECUTEINFOW info;
+        ZeroMemory(&info, sizeof info);
+        info.cbSize = sizeof info;
+        // No error box of the shell's own: a start that fails is passed over silently.
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+        info.hwnd = reinterpret_cast<HWND>(start.hwnd);
+        info.lpFile = Wide(start.lpFile);
+        info.lpParameters = start.lpParameters.empty() ? nullptr : Wide(start.lpParameters);
+        info.nShow = start.nShow;
+        if (!::ShellExecuteExW(&info)) return false;
+        *process = FromHandle(info.hProcess);
+        return true;
+    }
+
+    std::uint32_t GetProcessId(ProcessHandle process) override { return ::GetProcessId(ToHandle(process)); }
+
+    std::vector<ProcessEntry> ProcessSnapshot() override {
+        std::vector<ProcessEntry> entries;
+        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return entries;
+        PROCESSENTRY32W entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            entries.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
+        }
+        ::CloseHandle(snapshot);
+        return entries;
+    }
+
+    ProcessHandle OpenProcess(std::uint32_t processId) override {
+        return FromHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
+    }
+
+    bool GetProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) override {
+        FILETIME created, exited, kernel, user;
+        if (!::GetProcessTimes(ToHandle(process), &created, &exited, &kernel, &user)) return false;
+        *creationTime = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        return true;
+    }
+
+    bool QueryFullProcessImageName(ProcessHandle process, std::u16string* path) override {
+        const std::u16string image = Filled([&](wchar_t* buffer, DWORD size) {
+            DWORD length = size;
+            if (::QueryFullProcessImageNameW(ToHandle(process), 0, buffer, &length)) return length;
+            return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? size * 2 : DWORD{0};
+        });
+        if (image.empty()) return false;
+        // The copy may have been started by a short (8.3) name.
+        *path = LongPath(image);
+        return true;
+    }
+
+    std::vector<std::u16string> TemporaryDirectories() override {
+        std::vector<std::u16string> directories;
+        const std::u16string user = Filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+        if (!user.empty()) directories.push_back(WithBackslash(LongPath(user)));
+        const std::u16string windows =
+            Filled([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+        if (!windows.empty()) directories.push_back(WithBackslash(LongPath(WithBackslash(windows) + u"Temp")));
+        return directories;
+    }
 };
 
 // Services the queue until it is empty. A quit request is put back and ends the
@@ -94,7 +223,7 @@ void SetProcessMessagesProc(ProcessMessagesProc proc) {
 }
 
 int RunAndWait(const std::u16string& commandLine, int showWindow) {
-    return RunAndWait(SystemProcesses(), CurrentProcessMessages(), commandLine, showWindow);
+    return RunAndWait(SystemProcesses(), CurrentProcessMessages(), commandLine, showWindow, 0);
 }
 
 bool IsWow64() { return IsWow64(SystemProcesses()); }

@@ -12,4 +12,6 @@
 #undef GetFileAttributes
 #undef GetPrivateProfileString
 #undef GetTempPath
+#undef QueryFullProcessImageName
+#undef SearchPath
 #undef WritePrivateProfileString

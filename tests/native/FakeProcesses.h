@@ -71,6 +71,17 @@ public:
         *isWow64 = wow64;
         return true;
     }
+    // A failed start is a missing program; no fake child needs elevation, and
+    // none hands over to another process.
+    std::uint32_t GetLastError() override { return 2; }
+    bool SearchPath(const std::u16string&, std::u16string*) override { return false; }
+    bool ShellExecuteEx(const ShellStartRecord&, ProcessHandle*) override { return false; }
+    std::uint32_t GetProcessId(ProcessHandle) override { return 0; }
+    std::vector<ProcessEntry> ProcessSnapshot() override { return {}; }
+    ProcessHandle OpenProcess(std::uint32_t) override { return 0; }
+    bool GetProcessCreationTime(ProcessHandle, std::uint64_t*) override { return false; }
+    bool QueryFullProcessImageName(ProcessHandle, std::u16string*) override { return false; }
+    std::vector<std::u16string> TemporaryDirectories() override { return {}; }
 
 private:
     int remainingPolls_ = 0;

@@ -28,6 +28,7 @@ public:
     bool enabled = true;
     std::vector<std::string> log;
 
+    WindowHandle Window() override { return 0; }
     int RowCount() override { return static_cast<int>(rows.size()); }
     bool RowChecked(int row) override { return rows.at(row).checked; }
     TOrvUninstallInfo* RowEntry(int row) override {

@@ -90,6 +90,108 @@ TEST(RunAndWaitWindows, MessagesAreHandledWhileTheChildRuns) {
     DestroyWindow(window);
 }
 
+// The machine's own process functions, except that process creation fails as
+// it does on Windows for a program that needs administrator rights, and the
+// shell's start can be refused as a user refuses the consent prompt.
+class ElevationRequired final : public IProcesses {
+public:
+    bool refuseConsent = false;
+    std::vector<ShellStartRecord> shellStarts;
+
+    bool CreateProcess(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
+        lastError_ = kErrorElevationRequired;
+        return false;
+    }
+    bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) override {
+        shellStarts.push_back(start);
+        if (refuseConsent) {
+            lastError_ = kErrorCancelled;
+            return false;
+        }
+        const bool started = real_.ShellExecuteEx(start, process);
+        lastError_ = real_.GetLastError();
+        return started;
+    }
+    std::uint32_t GetLastError() override { return lastError_; }
+
+    std::uint32_t WaitForSingleObject(ProcessHandle h, std::uint32_t ms) override {
+        return real_.WaitForSingleObject(h, ms);
+    }
+    bool GetExitCodeProcess(ProcessHandle h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
+    bool CloseHandle(ProcessHandle h) override { return real_.CloseHandle(h); }
+    void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
+    bool QueryWow64(bool* isWow64) override { return real_.QueryWow64(isWow64); }
+    bool SearchPath(const std::u16string& name, std::u16string* path) override { return real_.SearchPath(name, path); }
+    std::uint32_t GetProcessId(ProcessHandle h) override { return real_.GetProcessId(h); }
+    std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
+    ProcessHandle OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
+    bool GetProcessCreationTime(ProcessHandle h, std::uint64_t* time) override {
+        return real_.GetProcessCreationTime(h, time);
+    }
+    bool QueryFullProcessImageName(ProcessHandle h, std::u16string* path) override {
+        return real_.QueryFullProcessImageName(h, path);
+    }
+    std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
+
+private:
+    IProcesses& real_ = SystemProcesses();
+    std::uint32_t lastError_ = 0;
+};
+
+TEST(RunAndWaitWindows, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    // A program whose unquoted path holds blanks.
+    const std::wstring odd = std::wstring(temp) + L"velmora elevation\\";
+    CreateDirectoryW(odd.c_str(), nullptr);
+    CreateDirectoryW((odd + L"sub dir").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(),
+                          (odd + L"sub dir\\prog.exe").c_str(), FALSE));
+    const std::u16string child = U16(ProgramDirectory()) + kChild;
+    const std::u16string record = u"--record \"" + U16(RecordPath()) + u"\"";
+    struct Case {
+        std::u16string commandLine;
+        std::u16string program;
+        std::u16string arguments;
+        int exitCode;
+    } cases[] = {
+        {u"\"" + child + u"\" " + record + u" --exit 3 \"quoted arg\"", child,
+         record + u" --exit 3 \"quoted arg\"", 3},
+        {U16(odd) + u"sub dir\\prog  " + record + u" --sleep 300 --exit 7 ", U16(odd) + u"sub dir\\prog.exe",
+         record + u" --sleep 300 --exit 7 ", 7},
+        {u"velmora_test_child\t" + record + u" %PATH% \"a \"\"b\" c\\\" 'd'", child,
+         record + u" %PATH% \"a \"\"b\" c\\\" 'd'", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.commandLine));
+        DeleteFileW(RecordPath().c_str());
+        ElevationRequired processes;
+        EXPECT_EQ(RunAndWait(processes, nullptr, c.commandLine, SW_HIDE, 0x1234), c.exitCode);
+        ASSERT_EQ(processes.shellStarts.size(), 1u);
+        const ShellStartRecord& start = processes.shellStarts[0];
+        EXPECT_EQ(ToUtf8(start.lpFile), ToUtf8(c.program));
+        EXPECT_EQ(ToUtf8(start.lpParameters), ToUtf8(c.arguments));
+        EXPECT_EQ(start.hwnd, 0x1234u);
+        EXPECT_EQ(start.nShow, SW_HIDE);
+        // The child has ended and recorded what it was given, arguments untouched.
+        const std::string seen = ReadFileBytes(RecordPath());
+        EXPECT_GE(seen.size(), c.arguments.size());
+        EXPECT_EQ(seen.substr(seen.size() - std::min(seen.size(), c.arguments.size())), ToUtf8(c.arguments));
+    }
+    DeleteFileW(RecordPath().c_str());
+
+    ElevationRequired refused;
+    refused.refuseConsent = true;
+    EXPECT_EQ(RunAndWait(refused, nullptr, cases[0].commandLine, SW_SHOW), -1);
+    EXPECT_EQ(refused.shellStarts.size(), 1u);
+    EXPECT_FALSE(FileExists(RecordPath()));
+    // A program that is not there cannot be started by the shell either.
+    ElevationRequired missing;
+    EXPECT_EQ(RunAndWait(missing, nullptr, u"velmora_no_such_program /S", SW_SHOW), -1);
+    EXPECT_TRUE(missing.shellStarts.empty());
+    DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
+}
+
 TEST(Wow64, AnswersForTheRunningProcess) {
     // A 32-bit process in the 64-bit prefix runs under WOW64; a 64-bit one does not.
     EXPECT_EQ(IsWow64(), sizeof(void*) == 4);
