@@ -3,6 +3,9 @@
 
 #include "platform/WindowsHeaders.h"
 
+#include <sstream>
+#include <vector>
+
 #include "WindowsTestSupport.h"
 #include "platform/Text.h"
 #include "unitOrvCInstallUtils.h"
@@ -190,6 +193,72 @@ TEST(RunAndWaitWindows, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFo
     EXPECT_EQ(RunAndWait(missing, nullptr, u"velmora_no_such_program /S", SW_SHOW), -1);
     EXPECT_TRUE(missing.shellStarts.empty());
     DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
+}
+
+std::wstring TempDirectory() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+std::u16string NsisUninstallString(const std::wstring& product) {
+    const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsis" + product;
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS)
+        return u"";
+    return U16(value);
+}
+
+TEST(RunAndWaitWindows, WaitsForTheCopyAnUninstallerHandsOverTo) {
+    const std::wstring log = TempDirectory() + L"velmora-nsis.log";
+    DeleteFileW(log.c_str());
+    for (const wchar_t* product : {L"A", L"B"}) {
+        ASSERT_EQ(RunAndWait(U16(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), SW_HIDE), 0);
+    }
+    const std::u16string a = NsisUninstallString(L"A");
+    const std::u16string b = NsisUninstallString(L"B");
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+
+    // Each returns only when its copy has removed the entry and ended.
+    EXPECT_EQ(RunAndWait(a, SW_SHOW), 0);
+    EXPECT_TRUE(NsisUninstallString(L"A").empty());
+    EXPECT_FALSE(NsisUninstallString(L"B").empty());
+    EXPECT_EQ(RunAndWait(b, SW_SHOW), 0);
+    EXPECT_TRUE(NsisUninstallString(L"B").empty());
+
+    std::istringstream lines(ReadFileBytes(log));
+    std::vector<std::string> events;
+    std::string product, what, folder;
+    const std::string temp = ToUtf8(U16(TempDirectory()));
+    while (lines >> product >> what) {
+        events.push_back(product + " " + what);
+        if (what != "start") continue;
+        // The work was done by a copy in the temporary folder, not by the program started.
+        std::getline(lines, folder);
+        EXPECT_EQ(folder.substr(1, temp.size()), temp);
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"A start", "A end", "B start", "B end"}));
+    DeleteFileW(log.c_str());
+}
+
+TEST(RunAndWaitWindows, AProgramLeftRunningOutsideTheTemporaryFoldersDoesNotHoldTheWait) {
+    const std::wstring lock = TempDirectory() + L"velmora-leftover.lock";
+    CloseHandle(CreateFileW(lock.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    // The child starts a copy of the test child from the build tree, which holds
+    // the file for 20 s, and ends.
+    const std::u16string leftover = kChild + u" --lock \"" + U16(lock) + u"\" --sleep 20000";
+    EXPECT_EQ(RunAndWait(kChild + u" --spawn \"" + leftover + u"\"", SW_HIDE), 0);
+    bool held = false;
+    for (int i = 0; i < 100 && !held; ++i) {
+        const HANDLE file = CreateFileW(lock.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        held = file == INVALID_HANDLE_VALUE;
+        if (!held) CloseHandle(file);
+        Sleep(50);
+    }
+    EXPECT_TRUE(held) << "the wait lasted as long as the program left behind";
 }
 
 TEST(Wow64, AnswersForTheRunningProcess) {
