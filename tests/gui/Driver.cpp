@@ -368,7 +368,7 @@ void PostSysClose(HWND window) {
     Post(window, WM_SYSCOMMAND, SC_CLOSE, 0, "WM_SYSCOMMAND SC_CLOSE");
 }
 
-void PressAltF4(HWND window, DWORD timeoutMs) {
+void PressKeys(HWND window, std::initializer_list<WORD> chord, DWORD timeoutMs) {
     // Keyboard input goes to the foreground window, so make it that first.
     if (!WaitFor(
             [&] {
@@ -377,17 +377,35 @@ void PressAltF4(HWND window, DWORD timeoutMs) {
                 return GetForegroundWindow() == window;
             },
             timeoutMs)) {
-        throw DriverError("cannot make " + Describe(window) + " the foreground window for Alt+F4");
+        throw DriverError("cannot make " + Describe(window) + " the foreground window for key input");
     }
-    INPUT keys[4] = {};
-    const WORD codes[4] = {VK_MENU, VK_F4, VK_F4, VK_MENU};
-    for (int i = 0; i < 4; ++i) {
-        keys[i].type = INPUT_KEYBOARD;
-        keys[i].ki.wVk = codes[i];
-        keys[i].ki.wScan = static_cast<WORD>(MapVirtualKeyW(codes[i], MAPVK_VK_TO_VSC));
-        keys[i].ki.dwFlags = i >= 2 ? KEYEVENTF_KEYUP : 0;
+    // The keys go down in order and come up in reverse order.
+    std::vector<INPUT> keys(chord.size() * 2);
+    std::size_t i = 0;
+    for (const WORD code : chord) {
+        for (const std::size_t at : {i, keys.size() - 1 - i}) {
+            keys[at].type = INPUT_KEYBOARD;
+            keys[at].ki.wVk = code;
+            keys[at].ki.wScan = static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
+            keys[at].ki.dwFlags = at == i ? 0 : KEYEVENTF_KEYUP;
+        }
+        ++i;
     }
-    if (SendInput(4, keys, sizeof(INPUT)) != 4) FailWithLastError("SendInput refused Alt+F4");
+    if (SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size())
+        FailWithLastError("SendInput refused the keys");
+}
+
+HWND WaitForFocus(HWND window, HWND expected, DWORD timeoutMs) {
+    HWND focus = nullptr;
+    WaitFor(
+        [&] {
+            GUITHREADINFO info = {};
+            info.cbSize = sizeof info;
+            focus = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+            return focus == expected;
+        },
+        timeoutMs);
+    return focus;
 }
 
 SIZE Maximize(HWND window, DWORD timeoutMs) {

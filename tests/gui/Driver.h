@@ -8,6 +8,7 @@
 
 #include "platform/WindowsHeaders.h"
 
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -98,9 +99,13 @@ bool IsEnabled(HWND window);
 void ClickButton(HWND button);   // BM_CLICK
 void PostClose(HWND window);     // WM_CLOSE
 void PostSysClose(HWND window);  // WM_SYSCOMMAND SC_CLOSE, as the title bar's close box
-// Alt+F4 as keyboard input: makes the window the foreground window, then sends
-// the keys with SendInput.
-void PressAltF4(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
+// Keys as keyboard input (a chord such as {VK_MENU, VK_F4}: pressed in order,
+// released in reverse): makes the window the foreground window, then sends the
+// keys with SendInput.
+void PressKeys(HWND window, std::initializer_list<WORD> chord, DWORD timeoutMs = kDefaultTimeoutMs);
+// The control that has the keyboard in the window's thread (GetGUIThreadInfo),
+// once it is expected or timeoutMs has passed.
+HWND WaitForFocus(HWND window, HWND expected, DWORD timeoutMs = kDefaultTimeoutMs);
 
 // Posts SC_MAXIMIZE / SC_RESTORE and waits until the client size has changed
 // and settled; answers the new client size.

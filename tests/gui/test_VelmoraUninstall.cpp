@@ -144,7 +144,37 @@ TEST_F(UninstallEndToEnd, TickedRowsRunBottomUpOneAtATimeAndDisappear) {
     const std::vector<ListRow> rows = session.Rows().Rows();
     EXPECT_EQ(Names(rows), (std::vector<std::wstring>{L"Product 2", L"Product 4"}));
     EXPECT_TRUE(std::none_of(rows.begin(), rows.end(), [](const ListRow& r) { return r.ticked; }));
+    EXPECT_EQ(WaitForFocus(session.Main(), session.List()), session.List()) << "the keyboard left the list";
     session.Screenshot(L"uninstall-after");
+}
+
+TEST_F(UninstallEndToEnd, UninstallersThatHandOverToACopyOfThemselvesRunOneAfterAnother) {
+    VelmoraSession session;  // starts from empty Uninstall keys
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring log = std::wstring(temp) + L"velmora-nsis.log";
+    DeleteFileW(log.c_str());
+    // Real NSIS-built products: each uninstaller copies itself into the
+    // temporary folder, starts the copy and ends at once; the copy does the work.
+    for (const wchar_t* product : {L"A", L"B"}) {
+        const std::wstring installer = testing::ProgramDirectory() + L"velmora_nsis_" + product + L".exe";
+        ASSERT_EQ(Process::Start(L"\"" + installer + L"\" /S").WaitForExit(60000), 0u);
+    }
+    session.Start();
+    ASSERT_EQ(Names(session.Rows().Rows()), (std::vector<std::wstring>{L"NSIS Product A", L"NSIS Product B"}));
+    session.Rows().SetTicked(0, true);
+    session.Rows().SetTicked(1, true);
+
+    RunCommand(session, IDYES);
+    std::istringstream lines(testing::ReadFileBytes(log));
+    std::vector<std::string> events;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        events.push_back(line.substr(0, line.find(' ', 2)));
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"B start", "B end", "A start", "A end"}));
+    EXPECT_EQ(session.Rows().RowCount(), 0);
+    DeleteFileW(log.c_str());
 }
 
 TEST_F(UninstallEndToEnd, NoChangesNothingAndYesWithNothingTickedRebuilds) {

@@ -128,6 +128,29 @@ TEST(VelmoraWindow, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
     EXPECT_EQ(FindTopLevelWindow(session.Program().Id(), L"", L"#32770"), nullptr) << "a second box appeared";
 }
 
+TEST(VelmoraWindow, TheKeyboardStartsOnTheListAndReachesEveryControl) {
+    VelmoraSession session;
+    ImportFixture("gui/list.reg", 32);
+    session.Start();
+    const HWND main = session.Main();
+    EXPECT_EQ(WaitForFocus(main, session.List()), session.List());
+    PressKeys(main, {VK_DOWN});
+    PressKeys(main, {VK_SPACE});
+    for (int i = 0; i < 100 && !session.Rows().IsTicked(0); ++i) Sleep(50);
+    EXPECT_TRUE(session.Rows().IsTicked(0)) << "Space did not tick the focused row";
+
+    PressKeys(main, {VK_TAB});
+    EXPECT_EQ(WaitForFocus(main, session.UninstallButton()), session.UninstallButton());
+    PressKeys(main, {VK_TAB});
+    EXPECT_EQ(WaitForFocus(main, session.ExitButton()), session.ExitButton());
+    PressKeys(main, {VK_SHIFT, VK_TAB});
+    EXPECT_EQ(WaitForFocus(main, session.UninstallButton()), session.UninstallButton());
+    PressKeys(main, {VK_TAB});
+    EXPECT_EQ(WaitForFocus(main, session.ExitButton()), session.ExitButton());
+    PressKeys(main, {VK_RETURN});
+    EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
+}
+
 TEST(VelmoraWindow, EveryWayOfClosingEndsTheProgramWithCodeZero) {
     {
         VelmoraSession session;
@@ -150,7 +173,7 @@ TEST(VelmoraWindow, EveryWayOfClosingEndsTheProgramWithCodeZero) {
     {
         VelmoraSession session;
         session.Start();
-        PressAltF4(session.Main());
+        PressKeys(session.Main(), {VK_MENU, VK_F4});
         EXPECT_EQ(session.Program().WaitForExit(30000), 0u);
     }
 }
