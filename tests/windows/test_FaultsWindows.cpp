@@ -306,6 +306,8 @@ std::wstring RecordPath(const wchar_t* tag) {
     return Wide(GetTempDirectory()) + L"velmora-fault-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
 }
 
+// A program the child leaves running outside the temporary folders (here the
+// build tree) does not hold the wait.
 TEST(ProcessFaults, OnlyTheDirectChildIsWaitedFor) {
     const std::wstring late = RecordPath(L"grandchild");
     DeleteFileW(late.c_str());

@@ -244,23 +244,6 @@ TEST(RunAndWaitWindows, WaitsForTheCopyAnUninstallerHandsOverTo) {
     DeleteFileW(log.c_str());
 }
 
-TEST(RunAndWaitWindows, AProgramLeftRunningOutsideTheTemporaryFoldersDoesNotHoldTheWait) {
-    const std::wstring lock = TempDirectory() + L"velmora-leftover.lock";
-    CloseHandle(CreateFileW(lock.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    // The child starts a copy of the test child from the build tree, which holds
-    // the file for 20 s, and ends.
-    const std::u16string leftover = kChild + u" --lock \"" + U16(lock) + u"\" --sleep 20000";
-    EXPECT_EQ(RunAndWait(kChild + u" --spawn \"" + leftover + u"\"", SW_HIDE), 0);
-    bool held = false;
-    for (int i = 0; i < 100 && !held; ++i) {
-        const HANDLE file = CreateFileW(lock.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        held = file == INVALID_HANDLE_VALUE;
-        if (!held) CloseHandle(file);
-        Sleep(50);
-    }
-    EXPECT_TRUE(held) << "the wait lasted as long as the program left behind";
-}
-
 TEST(Wow64, AnswersForTheRunningProcess) {
     // A 32-bit process in the 64-bit prefix runs under WOW64; a 64-bit one does not.
     EXPECT_EQ(IsWow64(), sizeof(void*) == 4);
