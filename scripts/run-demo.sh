@@ -1,7 +1,7 @@
 #!/bin/sh
 # Starts Velmora from build/dist under Wine, in a project-local prefix seeded with
 # the demo Uninstall entries (32-bit view, 64-bit view and current user). With no
-# display it runs under Xvfb, takes a screenshot and says where it is.
+# display it runs under Xvfb, takes a screenshot of the window and says where it is.
 set -eu
 . "$(dirname "$0")/wine-env.sh"
 if [ "$VELMORA_RUNS_32BIT" = no ]; then
@@ -20,9 +20,17 @@ key='\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 $WINE reg delete "HKLM$key" /f /reg:32 >/dev/null 2>&1 || true
 $WINE reg delete "HKLM$key" /f /reg:64 >/dev/null 2>&1 || true
 $WINE reg delete "HKCU$key" /f >/dev/null 2>&1 || true
-$WINE reg import "$(winepath -w "$run/demo/demo32.reg")" /reg:32 >/dev/null 2>&1
-$WINE reg import "$(winepath -w "$run/demo/demo64.reg")" /reg:64 >/dev/null 2>&1
-$WINE reg import "$(winepath -w "$run/demo/demo-user.reg")" /reg:64 >/dev/null 2>&1
+$WINE reg import "$($WINE winepath -w "$run/demo/demo32.reg")" /reg:32 >/dev/null 2>&1
+$WINE reg import "$($WINE winepath -w "$run/demo/demo64.reg")" /reg:64 >/dev/null 2>&1
+$WINE reg import "$($WINE winepath -w "$run/demo/demo-user.reg")" /reg:64 >/dev/null 2>&1
+# The dialog font (Tahoma, absent here) is replaced by one with Chinese characters.
+$WINE reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+# Under Xvfb no window manager draws the frames: Wine draws them itself there.
+if [ -n "${DISPLAY:-}" ]; then
+    $WINE reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
+else
+    $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+fi
 # Wine's desktop process belongs to the display it first met: end this
 # display-less session before the program starts on a display.
 wineserver -k 2>/dev/null || true
@@ -40,17 +48,25 @@ rm -f "$shot"
 cat > "$run/headless.sh" <<INNER
 #!/bin/sh
 $WINE "$root/build/dist/Velmora.exe" </dev/null >/dev/null 2>&1 &
-# Wait until something is drawn (Wine's first start in a prefix takes a while),
-# then give the list a moment to fill.
+# Wait for the window (Wine's first start in a prefix takes a while), give the
+# list a moment to fill, then take the screen cropped to the window, frame and
+# caption included.
 i=0
-while [ \$i -lt 90 ]; do
-    import -window root "$shot"
-    if [ "\$(convert "$shot" -format '%[fx:standard_deviation>0]' info:)" = 1 ]; then break; fi
+while [ \$i -lt 90 ] && ! xwininfo -name Velmora >/dev/null 2>&1; do
     sleep 1
     i=\$((i + 1))
 done
 sleep 3
-import -window root "$shot"
+geometry=\$(xwininfo -name Velmora 2>/dev/null | awk '
+    /Absolute upper-left X/ { x = \$NF } /Absolute upper-left Y/ { y = \$NF }
+    /Width:/ { w = \$NF } /Height:/ { h = \$NF }
+    END { if (w > 0 && h > 0) printf "%dx%d+%d+%d", w, h, x, y }')
+if [ -n "\$geometry" ]; then
+    import -window root -crop "\$geometry" +repage "$shot"
+else
+    echo "run-demo: no Velmora window appeared; the screenshot shows the whole screen" >&2
+    import -window root "$shot"
+fi
 wineserver -k
 INNER
 chmod +x "$run/headless.sh"

@@ -17,6 +17,42 @@ const wchar_t kMainFormClass[] = L"TOrvUninstallMainForm";
 
 const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
+// The design's pixel sizes are for 96 pixels per inch.
+constexpr int kDesignDpi = 96;
+constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
+
+// Functions of newer Windows, looked up at run time: Windows 7 and 8 lack them.
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The DPI of the window's monitor; before Windows 10 1607, the system's.
+int WindowDpi(HWND hwnd) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
+    }
+    int dpi = 0;
+    if (const HDC screen = GetDC(nullptr)) {
+        dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The outer size of a window with this client rectangle: with the frame sizes
+// of that DPI where Windows can tell them, else with the system's.
+void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi) {
+    using AdjustFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = User32Function<AdjustFunction>("AdjustWindowRectExForDpi");
+    if (!adjust || !adjust(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi))) {
+        AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    }
+}
+
 enum TControlKind { ckLabel, ckListView, ckButton, ckImageList };
 
 struct TControlDescription {
@@ -47,6 +83,9 @@ struct TMainFormDescription {
     static constexpr int FontHeight = -12;
     static constexpr BYTE FontCharset = GB2312_CHARSET;
 
+    static constexpr int TileSize = 24;  // the ImageList's images, as in Controls
+    static constexpr int IconOffset = 4;  // where a tile's icon starts
+
     static const TControlDescription Controls[5];
     static const TListView::TColumn Columns[3];
     static const TEventBinding Events[5];
@@ -73,6 +112,17 @@ const TEventBinding TMainFormDescription::Events[5] = {
     {u"UninstallButton", u"OnClick", &TOrvUninstallMainForm::UninstallButtonClick},
     {u"ExitButton", u"OnClick", &TOrvUninstallMainForm::ExitButtonClick},
 };
+
+// The window's font in a height of pixels (negative: the character height).
+static HFONT CreateDescriptionFont(int height) {
+    using D = TMainFormDescription;
+    LOGFONTW logFont = {};
+    logFont.lfHeight = height;
+    logFont.lfWeight = FW_NORMAL;
+    logFont.lfCharSet = D::FontCharset;
+    lstrcpynW(logFont.lfFaceName, Wide(D::FontName), LF_FACESIZE);
+    return CreateFontIndirectW(&logFont);
+}
 
 TOrvUninstallMainForm::TOrvUninstallMainForm() {
     try {
@@ -132,12 +182,7 @@ void TOrvUninstallMainForm::LoadDescription() {
         throw Exception(u"Cannot create the main window");
     }
 
-    LOGFONTW logFont = {};
-    logFont.lfHeight = D::FontHeight;
-    logFont.lfWeight = FW_NORMAL;
-    logFont.lfCharSet = D::FontCharset;
-    lstrcpynW(logFont.lfFaceName, Wide(D::FontName), LF_FACESIZE);
-    font_ = CreateFontIndirectW(&logFont);
+    font_ = CreateDescriptionFont(D::FontHeight);
 
     for (const TControlDescription& control : D::Controls) {
         const std::u16string name = control.Name;
@@ -179,7 +224,61 @@ void TOrvUninstallMainForm::LoadDescription() {
         else if (component == u"UninstallButton") UninstallButton->OnClick = handler;
         else if (component == u"ExitButton") ExitButton->OnClick = handler;
     }
+
+    // On a monitor at another DPI than the design's, everything is scaled,
+    // the client area included.
+    const int dpi = WindowDpi(hwnd_);
+    if (dpi != kDesignDpi) {
+        ScaleTo(dpi);
+        RECT scaled = {0, 0, Scaled(D::ClientWidth), Scaled(D::ClientHeight)};
+        AdjustWindowRectForDpi(scaled, style, exStyle, dpi);
+        SetWindowPos(hwnd_, nullptr, 0, 0, scaled.right - scaled.left, scaled.bottom - scaled.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     loading_ = false;
+}
+
+int TOrvUninstallMainForm::Scaled(int designPixels) const { return MulDiv(designPixels, dpi_, kDesignDpi); }
+
+void TOrvUninstallMainForm::ScaleTo(int dpi) {
+    using D = TMainFormDescription;
+    dpi_ = dpi;
+    if (const HFONT font = CreateDescriptionFont(Scaled(D::FontHeight))) {
+        for (TControl* control : std::initializer_list<TControl*>{Label1, ListView, UninstallButton, ExitButton}) {
+            SendMessageW(control->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), loading_ ? FALSE : TRUE);
+        }
+        if (font_) DeleteObject(font_);
+        font_ = font;
+    }
+    // The description's bounds, scaled; the layout then sets what follows the
+    // window's size.
+    for (const TControlDescription& control : D::Controls) {
+        const TBounds bounds = {Scaled(control.Bounds.Left), Scaled(control.Bounds.Top),
+                                Scaled(control.Bounds.Width), Scaled(control.Bounds.Height)};
+        const std::u16string name = control.Name;
+        switch (control.Kind) {
+            case ckLabel: Label1->Fit(bounds.Left, bounds.Top, font_); break;
+            case ckListView: ListView->SetBounds(bounds); break;
+            case ckButton: (name == u"UninstallButton" ? UninstallButton : ExitButton)->SetBounds(bounds); break;
+            case ckImageList: RedrawTiles(); break;
+        }
+    }
+    for (int column = 0; column < static_cast<int>(std::size(D::Columns)); ++column) {
+        ListView->SetColumnWidth(column, Scaled(D::Columns[column].Width));
+    }
+    // Attached again, the list takes the new tile size for its row height.
+    ListView->SetSmallImages(nullptr);
+    ListView->SetSmallImages(ImageList->Handle());
+}
+
+void TOrvUninstallMainForm::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    if (ListView) ScaleTo(HIWORD(wParam));
+    // The suggested rectangle keeps the window where the user put it, at the new scale.
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Also when the client size stayed the same, the new sizes need the layout.
+    if (!loading_ && onResize_) onResize_();
 }
 
 LRESULT CALLBACK TOrvUninstallMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -223,6 +322,9 @@ LRESULT TOrvUninstallMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM
             return 0;
         case WM_CLOSE:
             Close();
+            return 0;
+        case kWmDpiChanged:
+            OnDpiChanged(wParam, lParam);
             return 0;
         default:
             return DefWindowProcW(hwnd_, message, wParam, lParam);
@@ -300,7 +402,7 @@ void TOrvUninstallMainForm::FormResize() {
     RECT client = {};
     GetClientRect(hwnd_, &client);
     TMainLayout layout{ListView->Bounds(), UninstallButton->Bounds(), ExitButton->Bounds()};
-    ApplyLayout(layout, client.right - client.left, client.bottom - client.top);
+    ApplyLayout(layout, client.right - client.left, client.bottom - client.top, Scaled(16));
     UninstallButton->SetBounds(layout.UninstallButton);
     ExitButton->SetBounds(layout.ExitButton);
     ListView->SetBounds(layout.ListView);
@@ -358,15 +460,13 @@ void TOrvUninstallMainForm::UninstallButtonClick() {
 
 namespace {
 
-constexpr int kTileSize = 24;
-constexpr int kIconOffset = 4;
-
-// The tiles' pixel format: 24 x 24, 32 bits per pixel, rows bottom-up.
-BITMAPINFO TileBitmapInfo() {
+// The tiles' pixel format: square (24 x 24 at 96 pixels per inch), 32 bits per
+// pixel, rows bottom-up.
+BITMAPINFO TileBitmapInfo(int size) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = kTileSize;
-    info.bmiHeader.biHeight = kTileSize;
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = size;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -397,11 +497,11 @@ private:
     HBITMAP mask_;
 };
 
-// The 24 x 24 scratch bitmap every tile of a fill is drawn on, with a memory DC.
+// The scratch bitmap every tile of a fill is drawn on, with a memory DC.
 class TScratchBitmap {
 public:
-    TScratchBitmap() {
-        const BITMAPINFO info = TileBitmapInfo();
+    explicit TScratchBitmap(int size) : size_(size) {
+        const BITMAPINFO info = TileBitmapInfo(size);
         const HDC screen = GetDC(nullptr);
         dc_ = CreateCompatibleDC(screen);
         ReleaseDC(nullptr, screen);
@@ -419,7 +519,7 @@ public:
 
     HDC Dc() const { return dc_; }
     void FillWhite() {
-        RECT all = {0, 0, kTileSize, kTileSize};
+        RECT all = {0, 0, size_, size_};
         FillRect(dc_, &all, brush_);
     }
     // The tile as drawn so far, as the image list takes it: every pure white
@@ -428,18 +528,18 @@ public:
     TTileBitmaps Capture() {
         GdiFlush();
         const HDC screen = GetDC(nullptr);
-        const HBITMAP image = CreateCompatibleBitmap(screen, kTileSize, kTileSize);
+        const HBITMAP image = CreateCompatibleBitmap(screen, size_, size_);
         ReleaseDC(nullptr, screen);
-        const HBITMAP mask = CreateBitmap(kTileSize, kTileSize, 1, 1, nullptr);
+        const HBITMAP mask = CreateBitmap(size_, size_, 1, 1, nullptr);
         if (image && mask) {
             // Monochrome rows are padded to 16 bits; a set bit marks a transparent pixel.
-            std::vector<BYTE> maskBits(((kTileSize + 15) / 16) * 2 * kTileSize, 0);
-            std::vector<DWORD> colour(pixels_, pixels_ + kTileSize * kTileSize);
-            const int stride = ((kTileSize + 15) / 16) * 2;
-            for (int y = 0; y < kTileSize; ++y) {
+            const int stride = ((size_ + 15) / 16) * 2;
+            std::vector<BYTE> maskBits(static_cast<std::size_t>(stride * size_), 0);
+            std::vector<DWORD> colour(pixels_, pixels_ + size_ * size_);
+            for (int y = 0; y < size_; ++y) {
                 // DIB rows run bottom-up.
-                const int source = (kTileSize - 1 - y) * kTileSize;
-                for (int x = 0; x < kTileSize; ++x) {
+                const int source = (size_ - 1 - y) * size_;
+                for (int x = 0; x < size_; ++x) {
                     if ((colour[source + x] & 0xFFFFFF) == 0xFFFFFF) {
                         maskBits[y * stride + x / 8] |= static_cast<BYTE>(0x80 >> (x % 8));
                         colour[source + x] = 0;  // transparent pixels must be black in the image
@@ -447,8 +547,8 @@ public:
                 }
             }
             SetBitmapBits(mask, static_cast<DWORD>(maskBits.size()), maskBits.data());
-            const BITMAPINFO info = TileBitmapInfo();
-            SetDIBits(dc_, image, 0, kTileSize, colour.data(), &info, DIB_RGB_COLORS);
+            const BITMAPINFO info = TileBitmapInfo(size_);
+            SetDIBits(dc_, image, 0, static_cast<UINT>(size_), colour.data(), &info, DIB_RGB_COLORS);
         }
         return TTileBitmaps(image, mask);
     }
@@ -465,11 +565,37 @@ private:
         old_ = nullptr;
     }
 
+    int size_;
     HDC dc_ = nullptr;
     HBITMAP bitmap_ = nullptr;
     HGDIOBJ old_ = nullptr;
     HBRUSH brush_ = nullptr;
     DWORD* pixels_ = nullptr;
+};
+
+// Draws the tiles of one fill on one scratch bitmap. Tiles that show the same
+// system icon look the same: each such icon is drawn once, and its tiles are
+// copies of that drawing.
+class TTilePainter {
+public:
+    TTilePainter(const TOrvCSysImageList& icons, int size, int iconOffset)
+        : icons_(icons), scratch_(size), iconOffset_(iconOffset) {}
+
+    const TTileBitmaps* Tile(int icon) {
+        auto found = drawn_.find(icon);
+        if (found == drawn_.end()) {
+            scratch_.FillWhite();
+            icons_.Draw(scratch_.Dc(), iconOffset_, iconOffset_, icon, true);
+            found = drawn_.emplace(icon, scratch_.Capture()).first;
+        }
+        return &found->second;
+    }
+
+private:
+    const TOrvCSysImageList& icons_;
+    TScratchBitmap scratch_;
+    int iconOffset_;
+    std::map<int, TTileBitmaps> drawn_;
 };
 
 std::u16string ProgramPath() {
@@ -496,26 +622,20 @@ private:
 }  // namespace
 
 void TOrvUninstallMainForm::PopulateList() {
-    TScratchBitmap scratch;
+    using D = TMainFormDescription;
+    TTilePainter painter(*SysImageList, Scaled(D::TileSize), Scaled(D::IconOffset));
     TUpdateBracket bracket(*ListView);
 
     ListView->Clear();
     const HIMAGELIST images = ImageList->Handle();
     ImageList_Remove(images, -1);
+    tileIcons_.clear();
 
     // Every entry with an icon gets a tile of its own, after the default tile.
-    // Tiles that show the same system icon look the same: each such icon is
-    // drawn once, and its tiles are copies of that drawing.
-    std::map<int, TTileBitmaps> drawn;
+    std::vector<int> tileIcon;  // the system icon each tile shows
     auto tileOf = [&](const std::u16string& path) -> const TTileBitmaps* {
-        const int icon = SysImageList->GetIconIndex(path, false);
-        auto found = drawn.find(icon);
-        if (found == drawn.end()) {
-            scratch.FillWhite();
-            SysImageList->Draw(scratch.Dc(), kIconOffset, kIconOffset, icon, true);
-            found = drawn.emplace(icon, scratch.Capture()).first;
-        }
-        return &found->second;
+        tileIcon.push_back(SysImageList->GetIconIndex(path, false));
+        return painter.Tile(tileIcon.back());
     };
     const std::size_t count = UninstallReader ? UninstallReader->Entries.Count() : 0;
     std::vector<const TTileBitmaps*> tiles;
@@ -547,6 +667,13 @@ void TOrvUninstallMainForm::PopulateList() {
             if (tileImage[t] >= 0) tileImage[t] = ImageList_Add(images, tiles[t]->Image(), tiles[t]->Mask());
         }
     }
+    // What each image shows, for drawing the tiles again at another DPI.
+    tileIcons_.assign(static_cast<std::size_t>(std::max(ImageList_GetImageCount(images), 0)), -1);
+    for (std::size_t t = 0; t < tiles.size(); ++t) {
+        if (tileImage[t] >= 0 && static_cast<std::size_t>(tileImage[t]) < tileIcons_.size()) {
+            tileIcons_[static_cast<std::size_t>(tileImage[t])] = tileIcon[t];
+        }
+    }
 
     for (std::size_t i = 0; i < count; ++i) {
         TOrvUninstallInfo* entry = UninstallReader->Entries[i];
@@ -560,6 +687,25 @@ void TOrvUninstallMainForm::PopulateList() {
     }
     // One sort, after the last row.
     ListView->SortByName();
+}
+
+void TOrvUninstallMainForm::RedrawTiles() {
+    using D = TMainFormDescription;
+    const HIMAGELIST images = ImageList->Handle();
+    const int size = Scaled(D::TileSize);
+    // Changing the size empties the list; the images go back in the same order,
+    // so the rows' image indexes hold.
+    ImageList_SetIconSize(images, size, size);
+    if (tileIcons_.empty() || !SysImageList) return;
+    if (!ImageList_SetImageCount(images, static_cast<UINT>(tileIcons_.size()))) {
+        tileIcons_.clear();
+        return;
+    }
+    TTilePainter painter(*SysImageList, size, Scaled(D::IconOffset));
+    for (std::size_t i = 0; i < tileIcons_.size(); ++i) {
+        const TTileBitmaps* tile = painter.Tile(tileIcons_[i]);
+        if (tile->Valid()) ImageList_Replace(images, static_cast<int>(i), tile->Image(), tile->Mask());
+    }
 }
 
 }  // namespace velmora

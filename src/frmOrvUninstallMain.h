@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/Application.h"
 #include "platform/Controls.h"
@@ -57,10 +58,23 @@ private:
     void LoadDescription();
     void OnCommand(WPARAM wParam, LPARAM lParam);
     void FocusControl();
+    void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+
+    // Every pixel size of the description is designed at 96 pixels per inch;
+    // the window shows it scaled to the DPI of its monitor.
+    int Scaled(int designPixels) const;
+    // Font, control bounds, column widths and row tiles for a DPI, before the
+    // layout runs for the window's size.
+    void ScaleTo(int dpi);
+    // Draws the row tiles again in the current size, from the same icons.
+    void RedrawTiles();
 
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
     HWND lastFocus_ = nullptr;
+    int dpi_ = 96;
+    // The system image list index shown by each image of ImageList, in order.
+    std::vector<int> tileIcons_;
     bool loading_ = false;
     bool resized_ = false;
     bool firstShown_ = false;

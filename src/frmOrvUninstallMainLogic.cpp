@@ -79,12 +79,12 @@ std::u16string ExtractIconPath(const std::u16string& value) {
     return path;
 }
 
-void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight) {
-    layout.UninstallButton.Top = clientHeight - 16 - layout.UninstallButton.Height;
+void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight, int margin) {
+    layout.UninstallButton.Top = clientHeight - margin - layout.UninstallButton.Height;
     layout.ExitButton.Top = layout.UninstallButton.Top;
-    layout.ExitButton.Left = clientWidth - 16 - layout.ExitButton.Width;
-    layout.ListView.Width = clientWidth - 32;
-    layout.ListView.Height = layout.ExitButton.Top - 16 - layout.ListView.Top;
+    layout.ExitButton.Left = clientWidth - margin - layout.ExitButton.Width;
+    layout.ListView.Width = clientWidth - 2 * margin;
+    layout.ListView.Height = layout.ExitButton.Top - margin - layout.ListView.Top;
 }
 
 void DesktopCenter(int desktopLeft, int desktopTop, int desktopWidth, int desktopHeight, int width, int height,

@@ -76,10 +76,11 @@ struct TMainLayout {
     TBounds ExitButton;
 };
 
-// Anchors the buttons 16 pixels above the bottom edge, the exit button 16 pixels
-// from the right edge, and lets the list fill the space above them. No lower
-// bound: a tiny client area gives zero or negative sizes.
-void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight);
+// Anchors the buttons a margin (16 pixels at 96 pixels per inch) above the
+// bottom edge, the exit button a margin from the right edge, and lets the list
+// fill the space above them, a margin from the right edge and from the buttons.
+// No lower bound: a tiny client area gives zero or negative sizes.
+void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight, int margin = 16);
 
 // Where a window of the given outer size goes when centred on the virtual screen
 // (left, top, width, height of the rectangle bounding all monitors); never left

@@ -31,7 +31,7 @@ void TControl::SetBounds(const TBounds& bounds) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TLabel::Create(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) {
+TBounds TLabel::Measured(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) const {
     TBounds sized = bounds;
     if (const HDC dc = GetDC(parent)) {
         const HGDIOBJ old = SelectObject(dc, font);
@@ -43,7 +43,19 @@ void TLabel::Create(HWND parent, const std::u16string& caption, const TBounds& b
         SelectObject(dc, old);
         ReleaseDC(parent, dc);
     }
-    TControl::Create(parent, L"STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, sized, -1);
+    return sized;
+}
+
+void TLabel::Create(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) {
+    TControl::Create(parent, L"STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, Measured(parent, caption, bounds, font),
+                     -1);
+}
+
+void TLabel::Fit(int left, int top, HFONT font) {
+    const int length = GetWindowTextLengthW(hwnd_);
+    std::u16string caption(static_cast<std::size_t>(length) + 1, u'\0');
+    caption.resize(static_cast<std::size_t>(GetWindowTextW(hwnd_, WideMutable(caption), length + 1)));
+    SetBounds(Measured(GetParent(hwnd_), caption, TBounds{left, top, bounds_.Width, bounds_.Height}, font));
 }
 
 void TButton::Create(HWND parent, const std::u16string& caption, const TBounds& bounds, int id) {
@@ -71,6 +83,10 @@ void TListView::Create(HWND parent, const TBounds& bounds, int id, const std::ve
 
 void TListView::SetSmallImages(HIMAGELIST images) {
     SendMessageW(hwnd_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+}
+
+void TListView::SetColumnWidth(int column, int width) {
+    SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
 }
 
 int TListView::Count() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }

@@ -41,6 +41,11 @@ class TLabel : public TControl {
 public:
     // A label whose size follows its text in the given font.
     void Create(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font);
+    // Moves the label and sizes it to its text in a new font.
+    void Fit(int left, int top, HFONT font);
+
+private:
+    TBounds Measured(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) const;
 };
 
 class TButton : public TControl {
@@ -68,7 +73,9 @@ public:
     // Report view with tick boxes, grid lines and full-row selection; headers
     // that are not buttons; names that cannot be edited.
     void Create(HWND parent, const TBounds& bounds, int id, const std::vector<TColumn>& columns);
+    // Setting the same list again makes the rows take a changed image size.
     void SetSmallImages(HIMAGELIST images);
+    void SetColumnWidth(int column, int width);
 
     int Count() const;
     // Adds a row at the end with its texts, data and image; answers its index.

@@ -420,6 +420,19 @@ SIZE Restore(HWND window, DWORD timeoutMs) {
     return WaitForNewClientSize(window, before, timeoutMs, "Restore");
 }
 
+SIZE ResizeClient(HWND window, int width, int height, DWORD timeoutMs) {
+    const SIZE before = ClientSize(window);
+    RECT outer{};
+    if (!GetWindowRect(window, &outer)) FailWithLastError("GetWindowRect failed for " + Describe(window));
+    const int frameWidth = (outer.right - outer.left) - before.cx;
+    const int frameHeight = (outer.bottom - outer.top) - before.cy;
+    if (!SetWindowPos(window, nullptr, 0, 0, width + frameWidth, height + frameHeight,
+                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS)) {
+        FailWithLastError("SetWindowPos failed for " + Describe(window));
+    }
+    return WaitForNewClientSize(window, before, timeoutMs, "ResizeClient");
+}
+
 std::optional<double> RoundTripMs(HWND window, DWORD timeoutMs) {
     if (!IsWindow(window)) throw DriverError("RoundTripMs: " + Hex(reinterpret_cast<uintptr_t>(window)) + " is gone");
     DWORD_PTR result = 0;
@@ -630,6 +643,15 @@ int RemoteListView::Image(int row) const {
         throw DriverError("LVM_GETITEMW failed for row " + std::to_string(row));
     }
     return ReadRemote<LVITEMW>(process_, remote_).iImage;
+}
+
+RECT RemoteListView::RowRect(int row) const {
+    CheckIndex("row", row, RowCount());
+    WriteRemote(process_, remote_, RECT{LVIR_BOUNDS, 0, 0, 0});
+    if (!Send(LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote_))) {
+        throw DriverError("LVM_GETITEMRECT refused row " + std::to_string(row));
+    }
+    return ReadRemote<RECT>(process_, remote_);
 }
 
 ListRow RemoteListView::Row(int row) const {

@@ -111,6 +111,8 @@ HWND WaitForFocus(HWND window, HWND expected, DWORD timeoutMs = kDefaultTimeoutM
 // and settled; answers the new client size.
 SIZE Maximize(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
 SIZE Restore(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
+// Asks for this client size (the frame kept as it is) and waits as above.
+SIZE ResizeClient(HWND window, int width, int height, DWORD timeoutMs = kDefaultTimeoutMs);
 
 // The time a WM_NULL takes to be answered by the window's thread, in
 // milliseconds; nullopt if no answer came within timeoutMs (the thread is busy).
@@ -165,6 +167,7 @@ public:
     int StateImage(int row) const;  // 0 none, 1 unticked, 2 ticked
     bool IsTicked(int row) const { return StateImage(row) == 2; }
     int Image(int row) const;
+    RECT RowRect(int row) const;  // LVIR_BOUNDS, in the list's client coordinates
     ListRow Row(int row) const;
     std::vector<ListRow> Rows() const;
 

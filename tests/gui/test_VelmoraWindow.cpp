@@ -108,6 +108,129 @@ TEST(VelmoraWindow, LayoutKeepsItsMarginsThroughMaximiseAndRestore) {
     ExpectRect(session.List(), Rect(16, 40, 760, 389));
 }
 
+// The prefix's pixels per inch, as Wine reads them when a program starts; the
+// earlier setting comes back at the end.
+class PixelsPerInch {
+public:
+    explicit PixelsPerInch(DWORD dpi) {
+        for (Setting& setting : settings_) {
+            HKEY key = nullptr;
+            if (RegCreateKeyExW(setting.root, setting.path, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                                &key, nullptr) != ERROR_SUCCESS) {
+                throw DriverError("cannot open the key of LogPixels");
+            }
+            DWORD size = sizeof setting.old;
+            setting.had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr,
+                                           reinterpret_cast<BYTE*>(&setting.old), &size) == ERROR_SUCCESS;
+            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+            RegCloseKey(key);
+        }
+    }
+    ~PixelsPerInch() {
+        for (const Setting& setting : settings_) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(setting.root, setting.path, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+                continue;
+            }
+            if (setting.had) {
+                RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&setting.old),
+                               sizeof setting.old);
+            } else {
+                RegDeleteValueW(key, L"LogPixels");
+            }
+            RegCloseKey(key);
+        }
+    }
+
+private:
+    struct Setting {
+        HKEY root;
+        const wchar_t* path;
+        bool had = false;
+        DWORD old = 0;
+    };
+    Setting settings_[2] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"},
+                            {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
+};
+
+// What the driver reads of the window: the client size, the controls, the
+// column widths and the first row.
+struct WindowLayout {
+    SIZE client{};
+    std::vector<RECT> controls;
+    std::vector<int> columns;
+    RECT row{};
+};
+
+WindowLayout ReadLayout(VelmoraSession& session) {
+    WindowLayout layout;
+    layout.client = ClientSize(session.Main());
+    for (HWND control : {RequireChild(session.Main(), L"Static", L"当前安装的程序："), session.List(),
+                         session.UninstallButton(), session.ExitButton()}) {
+        layout.controls.push_back(RectInParent(control));
+    }
+    for (int column = 0; column < 3; ++column) layout.columns.push_back(session.Rows().ColumnWidth(column));
+    layout.row = session.Rows().RowRect(0);
+    return layout;
+}
+
+void ExpectScaled(int designed, int actual, const char* what) {
+    EXPECT_NEAR(actual, designed * 3 / 2.0, 1.0) << what;
+}
+
+void ExpectScaled(const WindowLayout& designed, const WindowLayout& actual) {
+    ExpectScaled(designed.client.cx, actual.client.cx, "client width");
+    ExpectScaled(designed.client.cy, actual.client.cy, "client height");
+    for (std::size_t i = 0; i < designed.controls.size(); ++i) {
+        SCOPED_TRACE("control " + std::to_string(i));
+        ExpectScaled(designed.controls[i].left, actual.controls[i].left, "left");
+        ExpectScaled(designed.controls[i].top, actual.controls[i].top, "top");
+        ExpectScaled(designed.controls[i].right, actual.controls[i].right, "right");
+        ExpectScaled(designed.controls[i].bottom, actual.controls[i].bottom, "bottom");
+    }
+    for (std::size_t i = 0; i < designed.columns.size(); ++i) {
+        ExpectScaled(designed.columns[i], actual.columns[i], "column width");
+    }
+    // The row follows the tiles, which follow the DPI.
+    ExpectScaled(designed.row.bottom - designed.row.top, actual.row.bottom - actual.row.top, "row height");
+}
+
+TEST(VelmoraWindow, At144PixelsPerInchEverythingIsScaledByOneAndAHalf) {
+    // Read as the window lays itself out, not as scaled for a caller unaware of DPI.
+    using SetContext = HANDLE(WINAPI*)(HANDLE);
+    const auto setContext = reinterpret_cast<SetContext>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    ASSERT_NE(setContext, nullptr);
+    const HANDLE perMonitorAware = reinterpret_cast<HANDLE>(-3);
+    const HANDLE oldContext = setContext(perMonitorAware);
+
+    WindowLayout designed, designedResized, scaled, scaledResized;
+    {
+        VelmoraSession session;
+        ImportFixture("gui/list.reg", 32);
+        session.Start();
+        designed = ReadLayout(session);
+        ResizeClient(session.Main(), 600, 400);
+        designedResized = ReadLayout(session);
+    }
+    {
+        PixelsPerInch dpi(144);
+        VelmoraSession session;
+        ImportFixture("gui/list.reg", 32);
+        session.Start();
+        scaled = ReadLayout(session);
+        session.Screenshot(L"window-144dpi");
+        ResizeClient(session.Main(), 900, 600);
+        scaledResized = ReadLayout(session);
+    }
+    setContext(oldContext);
+    ExpectScaled(designed, scaled);
+    {
+        SCOPED_TRACE("after a resize");
+        ExpectScaled(designedResized, scaledResized);
+    }
+}
+
 TEST(VelmoraWindow, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
     VelmoraSession session;
     ImportFixture("gui/bad_display_name.reg", 32);
