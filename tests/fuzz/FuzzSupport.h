@@ -11,9 +11,7 @@
 namespace velmora::fuzz {
 
 inline void Check(bool condition, const char* what, const std::u16string& detail = {}) {
-    if (condition) return;
-    std::fprintf(stderr, "fuzz check failed: %s %s\n", what, ToUtf8(detail).c_str());
-    std::abort();
+    if (!condition) std::fprintf(stderr, "fuzz check failed: %s %s\n", what, ToUtf8(detail).c_str()), std::abort();
 }
 
 // Little-endian UTF-16 units from raw bytes; an odd last byte is dropped.

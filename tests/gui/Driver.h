@@ -1,12 +1,17 @@
-// Drives a Windows program's window from outside, as a user would: starts the
-// program, finds its windows and controls, reads and ticks its list view,
-// presses buttons, answers its message boxes and takes screenshots. Every wait
-// has a timeout; a timeout or a refused operation throws DriverError saying
-// what was expected, so a test fails instead of hanging.
+// Drives a Windows program's window from outside, as a user would: finds its
+// windows and controls, reads and ticks its list view, presses buttons, answers
+// its message boxes and takes screenshots. Every wait has a timeout; a timeout or
+// a refused operation throws DriverError saying what was expected, so that a
+// test fails instead of hanging.
 #pragma once
 
 #include "platform/WindowsHeaders.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cwchar>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -20,96 +25,211 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-std::string Narrow(const std::wstring& text);  // UTF-8, for messages
-
 constexpr DWORD kTimeoutMs = 20000;
 
-// A started program; killed when the object goes, if still running.
+inline std::string Narrow(const std::wstring& text) {  // UTF-8, for messages
+    std::string out(text.size() * 3 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], (int)out.size(), nullptr, nullptr));
+    return out;
+}
+
+// Polls until the condition holds; throws naming `what` after timeoutMs.
+inline void WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeoutMs = kTimeoutMs) {
+    for (const DWORD start = GetTickCount(); !condition(); Sleep(20))
+        if (GetTickCount() - start > timeoutMs) throw DriverError("timed out waiting for " + what);
+}
+
+// A started program, killed when the object goes if still running.
 class Process {
 public:
-    explicit Process(const std::wstring& commandLine, const std::wstring& directory = L"");
+    explicit Process(std::wstring commandLine, const std::wstring& directory) {
+        STARTUPINFOW startup{sizeof startup};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup, &info_))
+            throw DriverError("cannot start " + Narrow(commandLine));
+    }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-    ~Process();
-    DWORD Id() const { return id_; }
-    bool IsRunning() const { return WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT; }
-    // The exit code; throws if still running after timeoutMs.
-    DWORD WaitForExit(DWORD timeoutMs = kTimeoutMs) const;
+    ~Process() {
+        if (IsRunning()) TerminateProcess(info_.hProcess, 1), WaitForSingleObject(info_.hProcess, 5000);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    DWORD Id() const { return info_.dwProcessId; }
+    bool IsRunning() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD WaitForExit(DWORD timeoutMs) const {  // the exit code
+        DWORD code = 0;
+        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) throw DriverError("the program did not end");
+        return GetExitCodeProcess(info_.hProcess, &code), code;
+    }
 
 private:
-    HANDLE handle_ = nullptr;
-    DWORD id_ = 0;
+    PROCESS_INFORMATION info_{};
 };
 
-// Polls until the condition holds; throws saying `what` after timeoutMs.
-void WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeoutMs = kTimeoutMs);
+inline std::wstring WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    return std::wstring(text, std::max(0, GetWindowTextW(window, text, 1024)));
+}
 
-std::wstring WindowText(HWND window);
 // The visible top-level window of the process with this caption and class
-// (empty matches any): nullptr when there is none now, or waited for.
-HWND FindTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className);
-HWND WaitForTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className,
-                           DWORD timeoutMs = kTimeoutMs);
-// The first descendant with this class and text (empty matches any); throws if none.
-HWND RequireChild(HWND parent, const std::wstring& className, const std::wstring& text = L"");
+// (empty matches any); nullptr if there is none now.
+inline HWND FindTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className.empty() ? nullptr : className.c_str(),
+                                                        caption.empty() ? nullptr : caption.c_str()));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
+inline HWND WaitForTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className,
+                                  DWORD timeoutMs = kTimeoutMs) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindTopLevelWindow(processId, caption, className)) != nullptr; },
+              "a window " + Narrow(className) + " \"" + Narrow(caption) + "\"", timeoutMs);
+    return found;
+}
+// The first child with this class and text (empty matches any); throws if there is none.
+inline HWND RequireChild(HWND parent, const std::wstring& className, const std::wstring& text = L"") {
+    if (const HWND found = FindWindowExW(parent, nullptr, className.c_str(), text.empty() ? nullptr : text.c_str())) return found;
+    throw DriverError("no control " + Narrow(className) + " \"" + Narrow(text) + "\"");
+}
+
 // The window's rectangle in its parent's client coordinates (the screen's for a top-level one).
-RECT RectInParent(HWND window);
-SIZE ClientSize(HWND window);
-bool IsEnabled(HWND window);
+inline RECT RectInParent(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, GetParent(window), (POINT*)&rect, 2);
+    return rect;
+}
+inline SIZE ClientSize(HWND window) {
+    RECT rect{};
+    GetClientRect(window, &rect);
+    return {rect.right, rect.bottom};
+}
 
-// Input is posted, so the driver never blocks on a program showing a modal box.
-void ClickButton(HWND button);
-void Post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-// Alt+F4 as keyboard input, to the window made the foreground window first.
-void PressAltF4(HWND window);
-// The time a WM_NULL takes to be answered; nullopt if none came within timeoutMs.
-std::optional<double> RoundTripMs(HWND window, DWORD timeoutMs);
-// Waits until the window and its children have nothing left to paint.
-void WaitUntilDrawn(HWND window);
+// Input is posted, so the driver never blocks on a program that shows a modal box.
+inline void Post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    if (!PostMessageW(window, message, wParam, lParam)) throw DriverError("cannot post message " + std::to_string(message));
+}
+inline void ClickButton(HWND button) { Post(button, BM_CLICK); }
 
+// The time a WM_NULL takes to be answered; nullopt if no answer came within timeoutMs.
+inline std::optional<double> RoundTripMs(HWND window, DWORD timeoutMs) {
+    const auto start = std::chrono::steady_clock::now();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result)) return std::nullopt;
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline HWND WaitForMessageBox(DWORD processId, const std::wstring& caption = L"", DWORD timeoutMs = kTimeoutMs) {
+    return WaitForTopLevelWindow(processId, caption, L"#32770", timeoutMs);
+}
 struct MessageBoxInfo {
-    HWND owner = nullptr;
+    HWND owner;
     std::wstring text;
-    std::vector<int> buttons;  // IDOK, IDYES, ... in Z order
+    std::vector<int> buttons;  // IDOK, IDYES, ... in that order
 };
-HWND WaitForMessageBox(DWORD processId, const std::wstring& caption = L"", DWORD timeoutMs = kTimeoutMs);
-MessageBoxInfo ReadMessageBox(HWND box);
-void AnswerMessageBox(HWND box, int buttonId);
+inline MessageBoxInfo ReadMessageBox(HWND box) {
+    // The text's control id, 0xFFFF in the template, may come back sign-extended.
+    MessageBoxInfo info{GetWindow(box, GW_OWNER), WindowText(GetDlgItem(box, 0xFFFF) ? GetDlgItem(box, 0xFFFF) : GetDlgItem(box, -1))};
+    for (const int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+        if (GetDlgItem(box, id)) info.buttons.push_back(id);
+    return info;
+}
+inline void AnswerMessageBox(HWND box, int buttonId) {
+    if (!GetDlgItem(box, buttonId)) throw DriverError("the message box has no button " + std::to_string(buttonId));
+    ClickButton(GetDlgItem(box, buttonId));
+}
 
 // A list view of another process of the same bitness: item structures and
 // texts travel through a block of the target's memory.
 struct ListRow {
     std::vector<std::wstring> texts;  // one per column
-    bool ticked = false;
-    bool selected = false;
-    int image = -1;
+    bool ticked, selected;
+    int image;
 };
 
 class RemoteListView {
 public:
-    explicit RemoteListView(HWND listView);
+    explicit RemoteListView(HWND listView) : list_(listView) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(listView, &processId);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        remote_ = (char*)VirtualAllocEx(process_, nullptr, kItemBytes + kTextChars * 2, MEM_COMMIT, PAGE_READWRITE);
+        if (!remote_) throw DriverError("cannot reach into the list view's process");
+    }
     RemoteListView(const RemoteListView&) = delete;
     RemoteListView& operator=(const RemoteListView&) = delete;
-    ~RemoteListView();
-    int RowCount() const;
-    std::wstring Text(int row, int column) const;
-    std::vector<ListRow> Rows() const;
-    // Column captions and widths.
-    std::vector<std::pair<std::wstring, int>> Columns() const;
-    void SetTicked(int row, bool ticked);
-    void Select(int row);
+    ~RemoteListView() {
+        VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
+        CloseHandle(process_);
+    }
+    int RowCount() const { return (int)Send(LVM_GETITEMCOUNT, 0, nullptr, 0); }
+    std::wstring Text(int row, int column) const {
+        LVITEMW item{0, 0, column, 0, 0, (wchar_t*)(remote_ + kItemBytes), kTextChars};
+        Send(LVM_GETITEMTEXTW, row, &item, sizeof item);
+        return RemoteText();
+    }
+    std::vector<ListRow> Rows(int columns = 3) const {
+        std::vector<ListRow> rows;
+        for (int row = 0; row < RowCount(); ++row) {
+            LVITEMW item{LVIF_IMAGE | LVIF_STATE, row, 0, 0, LVIS_STATEIMAGEMASK | LVIS_SELECTED};
+            Send(LVM_GETITEMW, 0, &item, sizeof item);
+            rows.push_back({{}, (item.state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2), (item.state & LVIS_SELECTED) != 0, item.iImage});
+            for (int column = 0; column < columns; ++column) rows.back().texts.push_back(Text(row, column));
+        }
+        return rows;
+    }
+    void SetState(int row, UINT state, UINT mask) {
+        LVITEMW item{0, 0, 0, state, mask};
+        if (!Send(LVM_SETITEMSTATE, row, &item, sizeof item)) throw DriverError("cannot change row " + std::to_string(row));
+    }
+    void SetTicked(int row, bool ticked) { SetState(row, INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1), LVIS_STATEIMAGEMASK); }
 
 private:
-    LRESULT Send(UINT message, WPARAM wParam, void* item) const;
-    std::wstring ReadText() const;
-    template <typename T> T Read() const;
-    template <typename T> void Write(const T& value) const;
+    static constexpr int kTextChars = 2048;
+    static constexpr std::size_t kItemBytes = 128;  // room for an LVITEMW or an LVCOLUMNW
+
+    // Sends a message whose item, if any, is copied there and back.
+    LRESULT Send(UINT message, WPARAM wParam, void* item, std::size_t size) const {
+        DWORD_PTR result = 0;
+        if (size) WriteProcessMemory(process_, remote_, item, size, nullptr);
+        if (!SendMessageTimeoutW(list_, message, wParam, size ? (LPARAM)remote_ : 0, SMTO_NORMAL, kTimeoutMs, &result))
+            throw DriverError("the list view did not answer message " + std::to_string(message));
+        if (size) ReadProcessMemory(process_, remote_, item, size, nullptr);
+        return (LRESULT)result;
+    }
+    std::wstring RemoteText() const {
+        std::wstring text(kTextChars, L'\0');
+        ReadProcessMemory(process_, remote_ + kItemBytes, &text[0], kTextChars * 2, nullptr);
+        return text.substr(0, std::wcslen(text.c_str()));
+    }
     HWND list_;
-    HANDLE process_ = nullptr;
-    char* remote_ = nullptr;  // an item structure, then a text buffer
+    HANDLE process_;
+    char* remote_;
 };
 
-// Writes the screen as dir\name.bmp, dir being VELMORA_SCREENSHOTS or the temporary directory.
-void SaveScreenshot(const std::wstring& name);
+// Writes the screen to dir\name.bmp, dir being VELMORA_SCREENSHOTS or the temporary directory.
+inline void SaveScreenshot(const std::wstring& name) {
+    wchar_t dir[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"VELMORA_SCREENSHOTS", dir, MAX_PATH)) GetTempPathW(MAX_PATH, dir);
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, DWORD((width * 3 + 3) & ~3) * height};
+    BITMAPFILEHEADER file{0x4D42, DWORD(sizeof file + sizeof header + header.biSizeImage), 0, 0, sizeof file + sizeof header};
+    const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    const HGDIOBJ old = SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&header, DIB_RGB_COLORS, &bits, nullptr, 0));
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    const HANDLE out = CreateFileW((std::wstring(dir) + L"\\" + name + L".bmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    for (const auto& [data, size] : {std::pair<const void*, DWORD>{&file, sizeof file}, {&header, sizeof header}, {bits, header.biSizeImage}})
+        WriteFile(out, data, size, &written, nullptr);
+    CloseHandle(out);
+    DeleteObject(SelectObject(memory, old));
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
 
 }  // namespace velmora::gui

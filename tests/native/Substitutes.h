@@ -8,9 +8,6 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "unitOrvUninstallClasses.h"
 
@@ -43,12 +40,12 @@ public:
 
     Key& Add(const std::u16string& name) { return keys.emplace_back(Key{name, {}}); }
     Key* Find(const std::u16string& name) {
-        const auto it = std::find_if(keys.begin(), keys.end(), [&](Key& k) { return !k.gone && k.name == name; });
-        return it == keys.end() ? nullptr : &*it;
+        for (Key& key : keys) if (!key.gone && key.name == name) return &key;
+        return nullptr;
     }
     static Value* FindValue(Key& key, const std::u16string& name) {
-        const auto it = std::find_if(key.values.begin(), key.values.end(), [&](Value& v) { return v.name == name; });
-        return it == key.values.end() ? nullptr : &*it;
+        for (Value& value : key.values) if (value.name == name) return &value;
+        return nullptr;
     }
     static void Set(Key& key, const std::u16string& name, std::uint32_t type, std::vector<std::uint8_t> data) {
         if (Value* value = FindValue(key, name)) *value = {name, type, std::move(data)};
@@ -130,7 +127,7 @@ private:
 // A hand-off file described by what the functions answer about it: its sections
 // and values (GetPrivateProfileString answers as the Windows one does), its bytes
 // as a measurement reads them, its attributes. Counts deletions, cache flushes
-// and searches left open; keeps the last list of section names it gave.
+// and searches left open.
 class ScriptedFiles final : public IProfileFiles {
 public:
     std::vector<std::pair<std::u16string, std::vector<std::pair<std::u16string, std::u16string>>>> sections;
@@ -142,7 +139,6 @@ public:
     bool searchFinds = true;
     std::uint32_t foundAttributes = 0;
     int deletions = 0, flushes = 0, openSearches = 0;
-    std::u16string lastList;
 
     std::u16string Lookup(const std::u16string& section, const std::u16string& key) const {
         for (const auto& [name, values] : sections)
@@ -159,16 +155,13 @@ public:
         auto placed = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), size - 1));
         if (!section && text.size() + 1 > size) placed = size - 2;
         *std::copy(text.begin(), text.begin() + placed, buffer) = u'\0';
-        if (!section) buffer[std::min(placed + 1, size - 1)] = u'\0', lastList = text.substr(0, placed);
+        if (!section) buffer[std::min(placed + 1, size - 1)] = u'\0';
         return placed;
     }
     bool WritePrivateProfileString(const char16_t* s, const char16_t* k, const char16_t* v, const std::u16string&) override {
         return flushes += !s && !k && !v, true;
     }
-    std::uint32_t GetTempPath(std::uint32_t, char16_t* buffer) override {
-        *std::copy_n(u"C:\\Temp\\", 8, buffer) = u'\0';
-        return 8;
-    }
+    std::uint32_t GetTempPath(std::uint32_t, char16_t* buffer) override { return *std::copy_n(u"C:\\Temp\\", 8, buffer) = 0, 8; }
     std::uint32_t GetFileAttributes(const std::u16string&) override { return attributes; }
     std::uintptr_t FindFirstFile(const std::u16string&, std::uint32_t* found) override {
         return searchFinds ? (*found = foundAttributes, ++openSearches) : kInvalidFindHandle;
