@@ -115,7 +115,8 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedWithTheirTilesInAWindowTha
     std::wstring shown;
     std::vector<int> tiles;
     for (const ListRow& row : rows_->Rows()) {
-        shown += row.texts.at(0) + L" | " + row.texts.at(1) + L" | " + row.texts.at(2) + (row.image ? L" | own\n" : L"\n");
+        std::wstring line = row.texts.at(0) + L" | " + row.texts.at(1) + L" | " + row.texts.at(2) + (row.image ? L" | own" : L"");
+        shown += line.erase(line.find_last_not_of(L' ') + 1) + L"\n";
         if (row.image) tiles.push_back(row.image);
         EXPECT_FALSE(row.ticked);
     }
