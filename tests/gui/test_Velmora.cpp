@@ -33,6 +33,7 @@ protected:
         process_.reset();
         ClearUninstallKeys();
         DeleteFileW(log_.c_str());
+        DeleteFileW(TempFile(L"record").c_str());
     }
     // Starts Velmora and, unless an error box comes first, finds its window.
     void Start(bool errorFirst = false) {
