@@ -35,7 +35,7 @@ fuzz: build-fuzz
 
 # Windows programs run under Wine in each tree's own prefixes.
 test-windows: build-win32 build-win64
-	./scripts/wine-ctest build/win32 win64 win32 gui64
+	./scripts/wine-ctest build/win32 gui64
 	./scripts/wine-ctest build/win64 win64
 
 # What a user gets: Velmora.exe with Drisk.x64 beside it and the read-me, built

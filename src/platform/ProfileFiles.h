@@ -55,8 +55,8 @@ public:
     virtual std::uint32_t AnsiCharCount(const std::string& bytes) = 0;
 };
 
-// The machine's file functions: the Windows ones in a Windows build; off Windows
-// the portable profile reader over the host's files.
+// The machine's file functions: the Windows ones. A native build has no
+// binding; its callers pass functions of their own.
 IProfileFiles& SystemProfileFiles();
 
 }  // namespace velmora

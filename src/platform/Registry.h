@@ -73,8 +73,8 @@ public:
     virtual long CloseKey(RegKey key) = 0;
 };
 
-// The registry of the machine: the Windows registry in a Windows build; in a
-// native build an in-memory registry that stays empty unless a caller loads it.
+// The registry of the machine: the Windows registry. A native build has no
+// binding; its callers pass a registry of their own.
 IRegistry& SystemRegistry();
 
 }  // namespace velmora

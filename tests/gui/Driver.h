@@ -1,13 +1,18 @@
-// Drives a Windows program's window from outside, as a user would: starts the
-// program, finds its windows and controls, reads and changes its list view,
-// presses buttons, answers its message boxes and takes screenshots.
-//
-// Every wait has a timeout; a timeout or a refused operation throws DriverError
-// with a message saying what was expected, so a test fails instead of hanging.
+// Drives a Windows program's window from outside, as a user would: finds its
+// windows and controls, reads and ticks its list view, presses buttons, answers
+// its message boxes and takes screenshots. Every wait has a timeout; a timeout or
+// a refused operation throws DriverError saying what was expected, so that a
+// test fails instead of hanging.
 #pragma once
 
 #include "platform/WindowsHeaders.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cwchar>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <stdexcept>
@@ -21,177 +26,249 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// UTF-8 for messages.
-std::string Narrow(const std::wstring& text);
+constexpr DWORD kTimeoutMs = 20000;
 
-// Waits in this library are in milliseconds.
-constexpr DWORD kDefaultTimeoutMs = 10000;
+inline std::string Narrow(const std::wstring& text) {  // UTF-8, for messages
+    std::string out(text.size() * 3 + 1, '\0');
+    out.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], (int)out.size(), nullptr, nullptr));
+    return out;
+}
 
-// ---------------------------------------------------------------------------
-// Processes
+// Polls until the condition holds; throws naming `what` after timeoutMs.
+inline void WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeoutMs = kTimeoutMs) {
+    for (const DWORD start = GetTickCount(); !condition(); Sleep(20))
+        if (GetTickCount() - start > timeoutMs) throw DriverError("timed out waiting for " + what);
+}
 
-// A program started by the driver. Ending the object kills the program if it is
-// still running, the last resort of a test's teardown.
+// A started program, killed when the object goes if still running.
 class Process {
 public:
-    // CreateProcessW with the given command line; an empty working directory
-    // means the driver's own. showCommand reaches the program through STARTUPINFO.
-    static Process Start(const std::wstring& commandLine, const std::wstring& workingDirectory = L"",
-                         int showCommand = SW_SHOWNORMAL);
-
-    Process() = default;
-    Process(Process&& other) noexcept;
-    Process& operator=(Process&& other) noexcept;
+    explicit Process(std::wstring commandLine, const std::wstring& directory) {
+        STARTUPINFOW startup{sizeof startup};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup, &info_))
+            throw DriverError("cannot start " + Narrow(commandLine));
+    }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-    ~Process();
-
-    DWORD Id() const { return id_; }
-    HANDLE Handle() const { return handle_; }
-    bool IsRunning() const;
-    // The exit code; throws if the program is still running after timeoutMs.
-    DWORD WaitForExit(DWORD timeoutMs = kDefaultTimeoutMs) const;
-    // Terminates the program (if running) and waits for it to be gone.
-    void Kill();
+    ~Process() {
+        if (IsRunning()) TerminateProcess(info_.hProcess, 1), WaitForSingleObject(info_.hProcess, 5000);
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+    DWORD Id() const { return info_.dwProcessId; }
+    bool IsRunning() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD WaitForExit(DWORD timeoutMs) const {  // the exit code
+        DWORD code = 0;
+        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) throw DriverError("the program did not end");
+        return GetExitCodeProcess(info_.hProcess, &code), code;
+    }
 
 private:
-    void Release();  // kills the program if still running, closes the handle
-
-    HANDLE handle_ = nullptr;
-    DWORD id_ = 0;
+    PROCESS_INFORMATION info_{};
 };
 
-// ---------------------------------------------------------------------------
-// Windows and controls
+inline std::wstring WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    return std::wstring(text, std::max(0, GetWindowTextW(window, text, 1024)));
+}
 
-std::wstring WindowText(HWND window);  // WM_GETTEXT, answered by the window's own thread
-std::wstring ClassName(HWND window);
-DWORD ProcessOf(HWND window);
+// The visible top-level window of the process with this caption and class
+// (empty matches any); nullptr if there is none now.
+inline HWND FindTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className.empty() ? nullptr : className.c_str(),
+                                                        caption.empty() ? nullptr : caption.c_str()));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window)) return window;
+    }
+    return nullptr;
+}
+inline HWND WaitForTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className,
+                                  DWORD timeoutMs = kTimeoutMs) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindTopLevelWindow(processId, caption, className)) != nullptr; },
+              "a window " + Narrow(className) + " \"" + Narrow(caption) + "\"", timeoutMs);
+    return found;
+}
+// The first child with this class and text (empty matches any); throws if there is none.
+inline HWND RequireChild(HWND parent, const std::wstring& className, const std::wstring& text = L"") {
+    if (const HWND found = FindWindowExW(parent, nullptr, className.c_str(), text.empty() ? nullptr : text.c_str())) return found;
+    throw DriverError("no control " + Narrow(className) + " \"" + Narrow(text) + "\"");
+}
 
-// The visible top-level window of processId with this caption and class (an
-// empty string matches any); nullptr if there is none now.
-HWND FindTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className);
-// The same, waiting until such a window is visible.
-HWND WaitForTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className,
-                           DWORD timeoutMs = kDefaultTimeoutMs);
-// Waits until the window is destroyed or hidden.
-void WaitUntilGone(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
+// The window's rectangle in its parent's client coordinates (the screen's for a top-level one).
+inline RECT RectInParent(HWND window) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, GetParent(window), (POINT*)&rect, 2);
+    return rect;
+}
+inline SIZE ClientSize(HWND window) {
+    RECT rect{};
+    GetClientRect(window, &rect);
+    return {rect.right, rect.bottom};
+}
 
-// Waits until the window and its descendants have nothing left to paint and
-// the window's thread is idle again, so that a screenshot shows them drawn.
-void WaitUntilDrawn(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
+// Input is posted, so the driver never blocks on a program that shows a modal box.
+inline void Post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    if (!PostMessageW(window, message, wParam, lParam)) throw DriverError("cannot post message " + std::to_string(message));
+}
+inline void ClickButton(HWND button) { Post(button, BM_CLICK); }
 
-// Descendants of parent with this class and text (empty matches any), in Z order.
-std::vector<HWND> FindChildren(HWND parent, const std::wstring& className, const std::wstring& text = L"");
-// The first such descendant; throws if there is none.
-HWND RequireChild(HWND parent, const std::wstring& className, const std::wstring& text = L"");
+// Keys as keyboard input to the window, made the foreground window first: a
+// chord such as {VK_SHIFT, VK_TAB} goes down in order and up in reverse.
+inline void PressKeys(HWND window, std::initializer_list<WORD> chord) {
+    WaitUntil([&] { return SetForegroundWindow(window), GetForegroundWindow() == window; }, "the window in front");
+    std::vector<INPUT> keys(chord.size() * 2);
+    std::size_t i = 0;
+    for (const WORD code : chord) {
+        for (const std::size_t at : {i, keys.size() - 1 - i}) {
+            keys[at].type = INPUT_KEYBOARD;
+            keys[at].ki.wVk = code;
+            keys[at].ki.wScan = static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
+            keys[at].ki.dwFlags = at == i ? 0 : KEYEVENTF_KEYUP;
+        }
+        ++i;
+    }
+    if (SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size()) throw DriverError("SendInput refused");
+}
 
-// The window's rectangle in its parent's client coordinates (screen
-// coordinates for a top-level window).
-RECT RectInParent(HWND window);
-SIZE ClientSize(HWND window);
-bool IsEnabled(HWND window);
+// The control that has the keyboard in the window's thread, once it is the one expected.
+inline HWND Focus(HWND window, HWND expected) {
+    HWND focus = nullptr;
+    try {
+        WaitUntil([&] {
+            GUITHREADINFO info{sizeof info};
+            focus = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+            return focus == expected;
+        }, "the focus", 5000);
+    } catch (const DriverError&) {
+    }
+    return focus;
+}
 
-// ---------------------------------------------------------------------------
-// Input. Everything is posted, so the driver never blocks on a target that is
-// showing a modal box.
+// The time a WM_NULL takes to be answered; nullopt if no answer came within timeoutMs.
+inline std::optional<double> RoundTripMs(HWND window, DWORD timeoutMs) {
+    const auto start = std::chrono::steady_clock::now();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result)) return std::nullopt;
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
 
-void ClickButton(HWND button);   // BM_CLICK
-void PostClose(HWND window);     // WM_CLOSE
-void PostSysClose(HWND window);  // WM_SYSCOMMAND SC_CLOSE, as the title bar's close box
-// Keys as keyboard input (a chord such as {VK_MENU, VK_F4}: pressed in order,
-// released in reverse): makes the window the foreground window, then sends the
-// keys with SendInput.
-void PressKeys(HWND window, std::initializer_list<WORD> chord, DWORD timeoutMs = kDefaultTimeoutMs);
-// The control that has the keyboard in the window's thread (GetGUIThreadInfo),
-// once it is expected or timeoutMs has passed.
-HWND WaitForFocus(HWND window, HWND expected, DWORD timeoutMs = kDefaultTimeoutMs);
-
-// Posts SC_MAXIMIZE / SC_RESTORE and waits until the client size has changed
-// and settled; answers the new client size.
-SIZE Maximize(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
-SIZE Restore(HWND window, DWORD timeoutMs = kDefaultTimeoutMs);
-// Asks for this client size (the frame kept as it is) and waits as above.
-SIZE ResizeClient(HWND window, int width, int height, DWORD timeoutMs = kDefaultTimeoutMs);
-
-// The time a WM_NULL takes to be answered by the window's thread, in
-// milliseconds; nullopt if no answer came within timeoutMs (the thread is busy).
-std::optional<double> RoundTripMs(HWND window, DWORD timeoutMs);
-
-// ---------------------------------------------------------------------------
-// Message boxes
-
+inline HWND WaitForMessageBox(DWORD processId, const std::wstring& caption = L"", DWORD timeoutMs = kTimeoutMs) {
+    return WaitForTopLevelWindow(processId, caption, L"#32770", timeoutMs);
+}
 struct MessageBoxInfo {
-    HWND window = nullptr;
-    HWND owner = nullptr;
-    std::wstring caption;
+    HWND owner;
     std::wstring text;
-    std::vector<int> buttons;  // the IDOK/IDYES/... of its buttons, in Z order
+    std::vector<int> buttons;  // IDOK, IDYES, ... in that order
 };
+inline MessageBoxInfo ReadMessageBox(HWND box) {
+    // The text's control id, 0xFFFF in the template, may come back sign-extended.
+    MessageBoxInfo info{GetWindow(box, GW_OWNER), WindowText(GetDlgItem(box, 0xFFFF) ? GetDlgItem(box, 0xFFFF) : GetDlgItem(box, -1))};
+    for (const int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
+        if (GetDlgItem(box, id)) info.buttons.push_back(id);
+    return info;
+}
+inline void AnswerMessageBox(HWND box, int buttonId) {
+    if (!GetDlgItem(box, buttonId)) throw DriverError("the message box has no button " + std::to_string(buttonId));
+    ClickButton(GetDlgItem(box, buttonId));
+}
 
-// Waits for a visible dialog-class window ("#32770") of processId, with this
-// caption unless caption is empty.
-HWND WaitForMessageBox(DWORD processId, const std::wstring& caption = L"", DWORD timeoutMs = kDefaultTimeoutMs);
-MessageBoxInfo ReadMessageBox(HWND box);
-// Clicks the box's button with this id (IDOK, IDYES, IDNO, ...); throws if the
-// box has no such button.
-void AnswerMessageBox(HWND box, int buttonId);
-
-// ---------------------------------------------------------------------------
-// A list view in another process. The item structures and text buffers are
-// placed in the target's memory, which needs both programs to be of the same
-// bitness; the constructor refuses otherwise.
-
+// A list view of another process of the same bitness: item structures and
+// texts travel through a block of the target's memory.
 struct ListRow {
     std::vector<std::wstring> texts;  // one per column
-    bool ticked = false;              // state image 2 of a check-box list
-    int image = -1;
-    bool selected = false;
-    bool focused = false;
+    bool ticked, selected;
+    int image;
 };
 
 class RemoteListView {
 public:
-    explicit RemoteListView(HWND listView, DWORD timeoutMs = kDefaultTimeoutMs);
+    explicit RemoteListView(HWND listView) : list_(listView) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(listView, &processId);
+        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        remote_ = (char*)VirtualAllocEx(process_, nullptr, kItemBytes + kTextChars * 2, MEM_COMMIT, PAGE_READWRITE);
+        if (!remote_) throw DriverError("cannot reach into the list view's process");
+    }
     RemoteListView(const RemoteListView&) = delete;
     RemoteListView& operator=(const RemoteListView&) = delete;
-    ~RemoteListView();
-
-    HWND Window() const { return listView_; }
-    int RowCount() const;
-    int ColumnCount() const;
-    std::vector<std::wstring> HeaderTexts() const;
-    int ColumnWidth(int column) const;
-
-    std::wstring Text(int row, int column) const;
-    int StateImage(int row) const;  // 0 none, 1 unticked, 2 ticked
-    bool IsTicked(int row) const { return StateImage(row) == 2; }
-    int Image(int row) const;
-    RECT RowRect(int row) const;  // LVIR_BOUNDS, in the list's client coordinates
-    ListRow Row(int row) const;
-    std::vector<ListRow> Rows() const;
-
-    void SetTicked(int row, bool ticked);
-    // Selects exactly these rows and focuses the first of them.
-    void SelectRows(const std::vector<int>& rows);
+    ~RemoteListView() {
+        VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
+        CloseHandle(process_);
+    }
+    int RowCount() const { return (int)Send(LVM_GETITEMCOUNT, 0, nullptr, 0); }
+    std::wstring Text(int row, int column) const {
+        LVITEMW item{0, 0, column, 0, 0, (wchar_t*)(remote_ + kItemBytes), kTextChars};
+        Send(LVM_GETITEMTEXTW, row, &item, sizeof item);
+        return RemoteText();
+    }
+    std::vector<ListRow> Rows(int columns = 3) const {
+        std::vector<ListRow> rows;
+        for (int row = 0; row < RowCount(); ++row) {
+            LVITEMW item{LVIF_IMAGE | LVIF_STATE, row, 0, 0, LVIS_STATEIMAGEMASK | LVIS_SELECTED};
+            Send(LVM_GETITEMW, 0, &item, sizeof item);
+            rows.push_back({{}, (item.state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2), (item.state & LVIS_SELECTED) != 0, item.iImage});
+            for (int column = 0; column < columns; ++column) rows.back().texts.push_back(Text(row, column));
+        }
+        return rows;
+    }
+    void SetState(int row, UINT state, UINT mask) {
+        LVITEMW item{0, 0, 0, state, mask};
+        if (!Send(LVM_SETITEMSTATE, row, &item, sizeof item)) throw DriverError("cannot change row " + std::to_string(row));
+    }
+    void SetTicked(int row, bool ticked) { SetState(row, INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1), LVIS_STATEIMAGEMASK); }
+    int ColumnWidth(int column) const { return (int)Send(LVM_GETCOLUMNWIDTH, column, nullptr, 0); }
+    RECT RowRect(int row) const {
+        RECT rect{LVIR_BOUNDS};
+        Send(LVM_GETITEMRECT, row, &rect, sizeof rect);
+        return rect;
+    }
 
 private:
-    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const;
-    void SetState(int row, UINT state, UINT mask);
+    static constexpr int kTextChars = 2048;
+    static constexpr std::size_t kItemBytes = 128;  // room for an LVITEMW or an LVCOLUMNW
 
-    HWND listView_;
-    DWORD timeoutMs_;
-    HANDLE process_ = nullptr;
-    void* remote_ = nullptr;  // an item structure followed by a text buffer, in the target
+    // Sends a message whose item, if any, is copied there and back.
+    LRESULT Send(UINT message, WPARAM wParam, void* item, std::size_t size) const {
+        DWORD_PTR result = 0;
+        if (size) WriteProcessMemory(process_, remote_, item, size, nullptr);
+        if (!SendMessageTimeoutW(list_, message, wParam, size ? (LPARAM)remote_ : 0, SMTO_NORMAL, kTimeoutMs, &result))
+            throw DriverError("the list view did not answer message " + std::to_string(message));
+        if (size) ReadProcessMemory(process_, remote_, item, size, nullptr);
+        return (LRESULT)result;
+    }
+    std::wstring RemoteText() const {
+        std::wstring text(kTextChars, L'\0');
+        ReadProcessMemory(process_, remote_ + kItemBytes, &text[0], kTextChars * 2, nullptr);
+        return text.substr(0, std::wcslen(text.c_str()));
+    }
+    HWND list_;
+    HANDLE process_;
+    char* remote_;
 };
 
-// ---------------------------------------------------------------------------
-// Screenshots
-
-// Writes the whole virtual screen to path as a 24-bit BMP.
-void SaveScreenshot(const std::wstring& path);
-// dir\name.bmp, dir being VELMORA_SCREENSHOTS (created if missing) or, without
-// it, the temporary directory.
-std::wstring ScreenshotPath(const std::wstring& name);
+// Writes the screen to dir\name.bmp, dir being VELMORA_SCREENSHOTS or the temporary directory.
+inline void SaveScreenshot(const std::wstring& name) {
+    wchar_t dir[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"VELMORA_SCREENSHOTS", dir, MAX_PATH)) GetTempPathW(MAX_PATH, dir);
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, DWORD((width * 3 + 3) & ~3) * height};
+    BITMAPFILEHEADER file{0x4D42, DWORD(sizeof file + sizeof header + header.biSizeImage), 0, 0, sizeof file + sizeof header};
+    const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
+    void* bits = nullptr;
+    const HGDIOBJ old = SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&header, DIB_RGB_COLORS, &bits, nullptr, 0));
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    const HANDLE out = CreateFileW((std::wstring(dir) + L"\\" + name + L".bmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    for (const auto& [data, size] : {std::pair<const void*, DWORD>{&file, sizeof file}, {&header, sizeof header}, {bits, header.biSizeImage}})
+        WriteFile(out, data, size, &written, nullptr);
+    CloseHandle(out);
+    DeleteObject(SelectObject(memory, old));
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
 
 }  // namespace velmora::gui

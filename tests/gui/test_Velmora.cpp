@@ -1,0 +1,379 @@
+// The real Velmora.exe under Wine and Xvfb, started as a user starts it (with
+// Drisk.x64 beside it) and driven from outside: the list it shows, its layout,
+// its error boxes, the ways it ends, and the uninstall command, with the child
+// program standing in for uninstallers that log their runs and remove their
+// own entries. Each test starts from empty Uninstall keys and cleans up after.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+
+#include "Driver.h"
+#include "Support.h"
+
+namespace velmora::gui {
+using namespace velmora::testing;
+
+const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+class Velmora : public ::testing::Test {
+protected:
+    Velmora() {
+        ClearUninstallKeys();
+        DeleteFileW(HandOffPath().c_str());
+        CreateDirectoryW(dir_.c_str(), nullptr);
+        for (const auto& [from, name] : {std::pair{VELMORA_EXE_PATH, L"Velmora.exe"}, {VELMORA_DRISK_PATH, L"Drisk.x64"}})
+            if (!CopyFileW(Wide(from).c_str(), (dir_ + name).c_str(), FALSE))
+                throw DriverError(std::string("cannot copy ") + from + " (are both Windows trees built?)");
+    }
+    ~Velmora() override {
+        RunProgram(L"taskkill.exe /f /im velmora_test_child.exe");
+        rows_.reset();
+        process_.reset();
+        ClearUninstallKeys();
+        DeleteFileW(log_.c_str());
+        DeleteFileW(TempFile(L"record").c_str());
+    }
+    // Starts Velmora and, unless an error box comes first, finds its window.
+    void Start(bool errorFirst = false) {
+        process_ = std::make_unique<Process>(L"\"" + dir_ + L"Velmora.exe\"", dir_);
+        if (!errorFirst) Attach();
+    }
+    void Attach() {
+        main_ = WaitForTopLevelWindow(process_->Id(), L"Velmora", L"TOrvUninstallMainForm", 60000);
+        list_ = RequireChild(main_, L"SysListView32");
+        uninstall_ = RequireChild(main_, L"Button", L"卸载");
+        exit_ = RequireChild(main_, L"Button", L"退出");
+        rows_ = std::make_unique<RemoteListView>(list_);
+    }
+    void Screenshot(const std::wstring& name) {
+        RoundTripMs(main_, kTimeoutMs);
+        Sleep(200);  // Wine hands the drawing to the X server when the thread next waits
+        SaveScreenshot(name);
+    }
+    std::vector<std::wstring> Names() {
+        std::vector<std::wstring> names;
+        for (const ListRow& row : rows_->Rows(1)) names.push_back(row.texts[0]);
+        return names;
+    }
+    // The uninstallers' log: "KEY start" and "KEY end", in the order written.
+    std::vector<std::string> Log() {
+        std::istringstream in(ReadFileBytes(log_));
+        std::vector<std::string> events;
+        for (std::string key, what; in >> key >> what;) events.push_back(key + " " + what);
+        return events;
+    }
+    // An entry "KEY product" whose uninstaller is the child program: it logs its
+    // run and, unless kept, removes the entry; `steps` follow. The command line
+    // is stored as REG_EXPAND_SZ, as given.
+    void Install(const std::wstring& key, const std::wstring& hive = L"HKLM", int view = 32, bool keep = false,
+                 const std::wstring& steps = L"", std::wstring command = L"") {
+        const std::wstring path = hive + L"\\" + kUninstallKey + key;
+        if (command.empty())
+            command = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --log \"" + log_ + L"\" " + key +
+                      (keep ? L"" : L" --remove \"" + path + L"\" " + std::to_wstring(view)) + steps;
+        std::wstring hex;
+        wchar_t byte[8];
+        for (const wchar_t c : command + L'\0') swprintf(byte, 8, L",%02x,%02x", c & 0xFF, c >> 8), hex += byte;
+        ImportRegText(L"[" + std::wstring(hive == L"HKCU" ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE") + path.substr(4) +
+                          L"]\r\n\"DisplayName\"=\"" + key + L" product\"\r\n\"UninstallString\"=hex(2):" + hex.substr(1) + L"\r\n",
+                      view);
+    }
+    // Presses the uninstall button, checks and answers the confirmation.
+    void Confirm(int answer) {
+        ClickButton(uninstall_);
+        const HWND box = WaitForMessageBox(process_->Id(), L"Velmora");
+        const MessageBoxInfo info = ReadMessageBox(box);
+        EXPECT_EQ(info.text, L"确定要卸载选择的软件/插件吗？");
+        EXPECT_EQ(info.owner, main_);
+        EXPECT_EQ(info.buttons, (std::vector<int>{IDYES, IDNO}));
+        EXPECT_FALSE(IsWindowEnabled(uninstall_));
+        AnswerMessageBox(box, answer);
+        WaitUntil([&] { return !IsWindow(box); }, "the confirmation to close");
+    }
+    // Waits for the command's end, the window answering all the while.
+    void WaitForCommand() {
+        WaitUntil([&] {
+            if (!RoundTripMs(main_, 2000)) throw DriverError("the window stopped answering");
+            return IsWindowEnabled(uninstall_);
+        }, "the command to end", 60000);
+    }
+
+    std::wstring dir_ = TempFile(L"gui") + L"\\", log_ = TempFile(L"uninstall") + L".log";
+    std::unique_ptr<Process> process_;
+    HWND main_ = nullptr, list_ = nullptr, uninstall_ = nullptr, exit_ = nullptr;
+    std::unique_ptr<RemoteListView> rows_;
+};
+
+TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedWithTheirTilesInAWindowThatKeepsItsLayout) {
+    ImportRegFile(FixtureDirectory() + L"gui/list.reg", 32);
+    ImportRegFile(FixtureDirectory() + L"companion/view64.reg", 64);
+    ImportRegFile(FixtureDirectory() + L"companion/user.reg", 64);
+    Start();
+    Screenshot(L"list");
+    // One line per row: its three texts, and "own" for a tile of its own (not the default 0).
+    std::wstring shown;
+    std::vector<int> tiles;
+    for (const ListRow& row : rows_->Rows()) {
+        std::wstring line = row.texts.at(0) + L" | " + row.texts.at(1) + L" | " + row.texts.at(2) + (row.image ? L" | own" : L"");
+        shown += line.erase(line.find_last_not_of(L' ') + 1) + L"\n";
+        if (row.image) tiles.push_back(row.image);
+        EXPECT_FALSE(row.ticked);
+    }
+    EXPECT_EQ(Narrow(shown), Expected(FixtureDirectory() + L"gui/list.expected"));
+    std::sort(tiles.begin(), tiles.end());
+    for (std::size_t i = 0; i < tiles.size(); ++i) EXPECT_EQ(tiles[i], static_cast<int>(i + 1)) << "tiles are not 1..n";
+    EXPECT_FALSE(FileExists(HandOffPath()));
+
+    // Centred at first, its margins kept through maximise and restore.
+    const RECT outer = RectInParent(main_);  // on a 1280x1024 screen
+    EXPECT_EQ((std::pair{outer.left, outer.top}), (std::pair{640 - (outer.right - outer.left) / 2, 512 - (outer.bottom - outer.top) / 2}));
+    EXPECT_EQ(RectInParent(RequireChild(main_, L"Static", L"当前安装的程序：")).left, 16);
+    for (const WPARAM command : {WPARAM(0), WPARAM(SC_MAXIMIZE), WPARAM(SC_RESTORE)}) {
+        const SIZE before = ClientSize(main_);
+        if (command) Post(main_, WM_SYSCOMMAND, command);
+        if (command) WaitUntil([&] { return ClientSize(main_).cx != before.cx; }, "a new size");
+        Screenshot(L"layout-" + std::to_wstring(command));
+        const SIZE c = ClientSize(main_);
+        EXPECT_EQ(c.cx == 792 && c.cy == 486, command != SC_MAXIMIZE);
+        std::vector<LONG> at;
+        for (const HWND control : {uninstall_, exit_, list_}) {
+            const RECT r = RectInParent(control);
+            at.insert(at.end(), {r.left, r.top, r.right, r.bottom});
+        }
+        EXPECT_EQ(at, (std::vector<LONG>{16, c.cy - 41, 91, c.cy - 16, c.cx - 91, c.cy - 41, c.cx - 16, c.cy - 16, 16, 40,
+                                         c.cx - 16, c.cy - 57}));
+    }
+    ClickButton(exit_);
+    EXPECT_EQ(process_->WaitForExit(30000), 0u);
+}
+
+TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
+    ImportRegFile(FixtureDirectory() + L"gui/bad_display_name.reg", 32);
+    Start(true);
+    const HWND box = WaitForMessageBox(process_->Id(), L"Velmora", 60000);
+    const MessageBoxInfo info = ReadMessageBox(box);
+    EXPECT_EQ(info.text, L"Invalid data type for 'DisplayName'");  // no full stop after a quotation mark
+    EXPECT_EQ(info.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(FindTopLevelWindow(process_->Id(), L"Velmora", L"TOrvUninstallMainForm"), nullptr);
+    SaveScreenshot(L"scan-error");
+    AnswerMessageBox(box, IDOK);
+    Attach();
+    EXPECT_EQ(rows_->RowCount(), 0);
+    EXPECT_EQ(FindTopLevelWindow(process_->Id(), L"", L"#32770"), nullptr) << "a second box appeared";
+    Post(main_, WM_SYSCOMMAND, SC_CLOSE);  // as the title bar's close box
+    EXPECT_EQ(process_->WaitForExit(30000), 0u);
+}
+
+TEST_F(Velmora, TheKeyboardStartsOnTheListAndReachesEveryControl) {
+    Install(L"P1");
+    Start();
+    EXPECT_EQ(Focus(main_, list_), list_);
+    PressKeys(main_, {VK_DOWN});
+    PressKeys(main_, {VK_SPACE});
+    WaitUntil([&] { return rows_->Rows()[0].ticked; }, "Space to tick the focused row");
+    for (const auto& [chord, next] : {std::pair{std::vector<WORD>{VK_TAB}, uninstall_}, {{VK_TAB}, exit_},
+                                      {{VK_SHIFT, VK_TAB}, uninstall_}, {{VK_TAB}, exit_}}) {
+        if (chord.size() == 2) PressKeys(main_, {chord[0], chord[1]});
+        else PressKeys(main_, {chord[0]});
+        EXPECT_EQ(Focus(main_, next), next);
+    }
+    PressKeys(main_, {VK_RETURN});  // presses the focused exit button
+    EXPECT_EQ(process_->WaitForExit(30000), 0u);
+}
+
+// The prefix's pixels per inch, as Wine reads them when a program starts; the
+// earlier setting comes back at the end.
+class PixelsPerInch {
+public:
+    explicit PixelsPerInch(DWORD dpi) {
+        for (Setting& setting : settings_) {
+            HKEY key = nullptr;
+            RegCreateKeyExW(setting.root, setting.path, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+            DWORD size = sizeof setting.old;
+            setting.had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, (BYTE*)&setting.old, &size) == ERROR_SUCCESS;
+            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE*)&dpi, sizeof dpi);
+            RegCloseKey(key);
+        }
+    }
+    ~PixelsPerInch() {
+        for (const Setting& setting : settings_) {
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(setting.root, setting.path, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) continue;
+            if (setting.had) RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE*)&setting.old, sizeof setting.old);
+            else RegDeleteValueW(key, L"LogPixels");
+            RegCloseKey(key);
+        }
+    }
+
+private:
+    struct Setting {
+        HKEY root;
+        const wchar_t* path;
+        bool had = false;
+        DWORD old = 0;
+    } settings_[2] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
+};
+
+TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
+    // Read as the window lays itself out, not as scaled for a caller unaware of DPI.
+    using SetContext = HANDLE(WINAPI*)(HANDLE);
+    const auto setContext = (SetContext)(void*)GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext");
+    ASSERT_NE(setContext, nullptr);
+    const HANDLE oldContext = setContext((HANDLE)-3);  // per-monitor aware
+    Install(L"P1");
+    // The client size, the label, list and buttons, the column widths and the
+    // row height (which follows the tiles), at the designed size and after a resize.
+    auto layout = [&](int width, int height) {
+        std::vector<LONG> at;
+        for (int resized = 0; resized < 2; ++resized) {
+            if (resized) {
+                const SIZE before = ClientSize(main_);
+                RECT outer{};
+                GetWindowRect(main_, &outer);
+                SetWindowPos(main_, nullptr, 0, 0, width + (outer.right - outer.left) - before.cx,
+                             height + (outer.bottom - outer.top) - before.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
+                WaitUntil([&] { return ClientSize(main_).cx != before.cx; }, "a new size");
+            }
+            const SIZE client = ClientSize(main_);
+            at.insert(at.end(), {client.cx, client.cy});
+            for (const HWND control : {RequireChild(main_, L"Static", L"当前安装的程序："), list_, uninstall_, exit_}) {
+                const RECT r = RectInParent(control);
+                at.insert(at.end(), {r.left, r.top, r.right, r.bottom});
+            }
+            for (int column = 0; column < 3; ++column) at.push_back(rows_->ColumnWidth(column));
+            const RECT row = rows_->RowRect(0);
+            at.push_back(row.bottom - row.top);
+        }
+        ClickButton(exit_);
+        process_->WaitForExit(30000);
+        return at;
+    };
+    Start();
+    const std::vector<LONG> designed = layout(600, 400);
+    std::vector<LONG> scaled;
+    {
+        PixelsPerInch dpi(144);
+        Start();
+        Screenshot(L"144dpi");
+        scaled = layout(900, 600);
+    }
+    setContext(oldContext);
+    ASSERT_EQ(scaled.size(), designed.size());
+    for (std::size_t i = 0; i < designed.size(); ++i) EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;
+}
+
+TEST_F(Velmora, UninstallersThatHandOverToACopyOfThemselvesRunOneAfterAnother) {
+    const std::wstring log = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";  // where the products log
+    DeleteFileW(log.c_str());
+    // Real NSIS-built products: each uninstaller copies itself into the
+    // temporary folder, starts the copy and ends at once; the copy does the work.
+    for (const wchar_t* product : {L"A", L"B"})
+        ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
+    Start();
+    ASSERT_EQ(Names(), (std::vector<std::wstring>{L"NSIS Product A", L"NSIS Product B"}));
+    rows_->SetTicked(0, true);
+    rows_->SetTicked(1, true);
+    Confirm(IDYES);
+    WaitForCommand();
+    std::istringstream in(ReadFileBytes(log));
+    std::vector<std::string> events;
+    for (std::string line; std::getline(in, line);) events.push_back(line.substr(0, std::min(line.find(' ', 2), line.find('\r'))));
+    EXPECT_EQ(events, (std::vector<std::string>{"B start", "B end", "A start", "A end"}));
+    EXPECT_EQ(rows_->RowCount(), 0);
+    DeleteFileW(log.c_str());
+}
+
+// The uninstall command: the rows ticked, the answer, the uninstallers' runs
+// in order, and the rows left after the rebuild.
+struct Uninstall {
+    const char* name;
+    std::vector<int> ticked;
+    int answer;
+    std::vector<std::string> runs;
+    std::vector<std::wstring> left;
+};
+
+class UninstallCommand : public Velmora, public ::testing::WithParamInterface<Uninstall> {};
+
+TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
+    const Uninstall& u = GetParam();
+    const std::string name = u.name;
+    // Shell syntax, quotes and environment references, stored as REG_EXPAND_SZ, reach the uninstaller exactly.
+    const std::wstring record = TempFile(L"record"), shellish = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --record \"" + record +
+        L"\" %TEMP% \"%ProgramFiles%\" a^&b & echo x > \"" + record + L"2\" | more 'q\"uo\"te' \"\"\"";
+    if (name == "handoff") {  // the 64-bit view and the current user's entries reach the list through Drisk.x64
+        Install(L"P1");
+        Install(L"P2", L"HKLM", 64);
+        Install(L"P3", L"HKCU", 64);
+    } else if (name == "shellish") {
+        Install(L"P1", L"HKLM", 32, false, L"", shellish);
+    } else {
+        for (int i = 1; i <= 5; ++i)
+            Install(L"P" + std::to_wstring(i), L"HKLM", 32, name == "cancelled" && i == 2,
+                    name == "spawns" ? L" --spawn \"velmora_test_child.exe --sleep 600000\"" : name == "closed" ? L" --sleep 3000" : L" --sleep 300",
+                    name == "cancelled" && i == 1 ? L"\"C:\\no such place\\unins000.exe\" /S" : L"");
+    }
+    Start();
+    for (const int row : u.ticked) rows_->SetTicked(row, true);
+    rows_->SetState(rows_->RowCount() - 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    const std::vector<ListRow> before = rows_->Rows();
+    Screenshot(L"uninstall-" + Wide(name));
+    Confirm(u.answer);
+    if (name == "closed") {  // a close request while the uninstaller runs takes effect when it has ended
+        Post(main_, WM_CLOSE);
+        Sleep(1000);
+        EXPECT_TRUE(process_->IsRunning() && IsWindowEnabled(exit_) && !IsWindowEnabled(uninstall_));
+        EXPECT_EQ(process_->WaitForExit(30000), 0u);
+        EXPECT_EQ(Log(), u.runs);
+        return;
+    }
+    WaitForCommand();
+    EXPECT_EQ(Log(), u.runs);
+    EXPECT_EQ(Names(), u.left);
+    EXPECT_EQ(Focus(main_, list_), list_) << "the keyboard is not back on the list";
+    if (name == "shellish") EXPECT_EQ(ReadFileBytes(record), Narrow(shellish));
+    EXPECT_FALSE(FileExists(record + L"2")) << "a line went through a shell";
+    for (const ListRow& row : rows_->Rows()) {  // a rebuild keeps no tick or selection; No changes nothing
+        const auto was = std::find_if(before.begin(), before.end(), [&](auto& r) { return r.texts == row.texts; });
+        EXPECT_EQ(row.ticked, u.answer == IDNO && was->ticked);
+        EXPECT_EQ(row.selected, u.answer == IDNO && was->selected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
+    Uninstall{"ticked", {0, 2, 4}, IDYES, {"P5 start", "P5 end", "P3 start", "P3 end", "P1 start", "P1 end"},
+              {L"P2 product", L"P4 product"}},
+    Uninstall{"no", {1}, IDNO, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
+    Uninstall{"nothing", {}, IDYES, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
+    // P1's uninstaller cannot start, P2's is cancelled by its user.
+    Uninstall{"cancelled", {0, 1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"},
+              {L"P1 product", L"P2 product", L"P4 product", L"P5 product"}},
+    Uninstall{"handoff", {1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"}, {L"P1 product"}},
+    // P4's uninstaller leaves a process of its own running: only it is waited for.
+    Uninstall{"spawns", {3}, IDYES, {"P4 start", "P4 end"}, {L"P1 product", L"P2 product", L"P3 product", L"P5 product"}},
+    Uninstall{"shellish", {0}, IDYES, {}, {L"P1 product"}},
+    Uninstall{"closed", {1}, IDYES, {"P2 start", "P2 end"}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Velmora, AFailedRebuildShowsTheErrorEmptiesTheListAndTheNextCommandWorks) {
+    Install(L"P1", L"HKLM", 32, false, L" --corrupt \"HKLM\\" + kUninstallKey + L"P2\" 32");
+    Install(L"P2");
+    Start();
+    rows_->SetTicked(0, true);
+    Confirm(IDYES);
+    const HWND error = WaitForMessageBox(process_->Id(), L"Velmora", 30000);
+    EXPECT_EQ(ReadMessageBox(error).text, L"Invalid data type for 'DisplayName'");
+    EXPECT_EQ(ReadMessageBox(error).buttons, std::vector<int>{IDOK});
+    Screenshot(L"rebuild-error");
+    AnswerMessageBox(error, IDOK);
+    WaitForCommand();
+    EXPECT_EQ(rows_->RowCount(), 0);
+    Install(L"P2");  // mended: the next command rebuilds the list
+    Confirm(IDYES);
+    WaitForCommand();
+    EXPECT_EQ(Names(), std::vector<std::wstring>{L"P2 product"});
+}
+
+}  // namespace velmora::gui

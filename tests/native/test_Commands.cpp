@@ -1,0 +1,187 @@
+// RunAndWait's loop and the uninstall command's walk, with scripted processes
+// and a fake of the window as the command sees it: what only a script can give
+// (a child that runs for so many polls, a pump that ticks a row, a rescan that
+// fails) and what only a fake can count (handles, rows read, the order of calls).
+// The real window runs the same scenarios end to end in tests/gui.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "Substitutes.h"
+#include "frmOrvUninstallMainLogic.h"
+
+namespace velmora::testing {
+using Calls = std::vector<std::string>;
+
+// Records every call; each child runs for `polls` polls and may do its work
+// when it starts (an uninstaller removing its entry).
+class FakeProcesses final : public IProcesses {
+public:
+    bool startFails = false;
+    int polls = 0, wow64 = 1;  // wow64 -1: the query does not exist
+    std::function<void(const std::u16string&)> onStart;
+    Calls calls;
+    StartupRecord startup;
+    std::uint32_t flags = 0;
+
+    bool CreateProcess(char16_t* line, std::uint32_t creationFlags, const StartupRecord& s, ProcessRecord* child) override {
+        calls.push_back("create " + ToUtf8(line));
+        startup = s, flags = creationFlags, remaining_ = polls;
+        if (!startFails && onStart) onStart(line);
+        return !startFails && (*child = {0x100, 0x200}, true);
+    }
+    std::uint32_t WaitForSingleObject(ProcessHandle, std::uint32_t ms) override {
+        calls.push_back(ms == kInfinite ? "wait infinite" : "wait " + std::to_string(ms));
+        return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
+    }
+    bool GetExitCodeProcess(ProcessHandle, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
+    bool CloseHandle(ProcessHandle handle) override { return calls.push_back(handle == 0x100 ? "close process" : "close thread"), true; }
+    void Sleep(std::uint32_t ms) override { calls.push_back("sleep " + std::to_string(ms)); }
+    bool QueryWow64(bool* isWow64) override { return wow64 >= 0 && (*isWow64 = wow64 == 1, true); }
+    // A failed start is a missing program; no fake child needs elevation or hands over.
+    std::uint32_t GetLastError() override { return 2; }
+    bool SearchPath(const std::u16string&, std::u16string*) override { return false; }
+    bool ShellExecuteEx(const ShellStartRecord&, ProcessHandle*) override { return false; }
+    std::uint32_t GetProcessId(ProcessHandle) override { return 0; }
+    std::vector<ProcessEntry> ProcessSnapshot() override { return {}; }
+    ProcessHandle OpenProcess(std::uint32_t) override { return 0; }
+    bool GetProcessCreationTime(ProcessHandle, std::uint64_t*) override { return false; }
+    bool QueryFullProcessImageName(ProcessHandle, std::u16string*) override { return false; }
+    std::vector<std::u16string> TemporaryDirectories() override { return {}; }
+
+private:
+    int remaining_ = 0;
+};
+
+TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
+    FakeProcesses processes;
+    processes.polls = 2;
+    EXPECT_EQ(RunAndWait(processes, [&] { processes.calls.push_back("messages"); }, u"\"C:\\A B\\u.exe\" /S", 5), 3);
+    EXPECT_EQ(processes.calls, (Calls{"create \"C:\\A B\\u.exe\" /S", "wait 0", "messages", "sleep 10", "wait 0", "messages",
+                                      "sleep 10", "wait 0", "wait infinite", "exitcode", "close process", "close thread"}));
+    EXPECT_EQ(processes.flags, 0x30u);  // a new console, normal priority
+    EXPECT_EQ((std::vector<unsigned>{processes.startup.cb, processes.startup.dwFlags, processes.startup.wShowWindow}),
+              (std::vector<unsigned>{sizeof(void*) == 4 ? 68u : 104u, 1u, 5u}));
+    processes.calls.clear();
+    processes.polls = 5;
+    EXPECT_THROW(RunAndWait(processes, [] { throw std::runtime_error("pump"); }, u"x.exe", 5), std::runtime_error);
+    EXPECT_EQ(Calls(processes.calls.end() - 2, processes.calls.end()), (Calls{"close process", "close thread"}));
+
+    // The longest line process creation takes, one more, and a start that fails.
+    const std::u16string longest(kMaxCommandLine, u'c');
+    processes.calls.clear();
+    processes.polls = 0;
+    EXPECT_EQ(RunAndWait(processes, nullptr, longest, 5), 3);
+    EXPECT_EQ(processes.calls.front(), "create " + ToUtf8(longest));
+    EXPECT_EQ(RunAndWait(processes, nullptr, longest + u"c", 5), -1);
+    processes.startFails = true;
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"missing.exe", 5), -1);
+    EXPECT_EQ(processes.calls.size(), 7u);
+    for (const int answer : {1, 0, -1}) {
+        processes.wow64 = answer;
+        EXPECT_EQ(IsWow64(processes), answer == 1);
+    }
+}
+
+// On 64-bit Windows the companion runs hidden and whatever it answers, even when
+// it cannot start, a file it or an earlier run left is merged; on 32-bit Windows
+// nothing is started and nothing read.
+TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAnswers) {
+    SmallRegistry registry;
+    ScriptedFiles files;
+    files.sections = {{u"Planted", {{u"DisplayName", u"Planted entry"}}}};
+    TOrvUninstallReader inventory(registry, files);
+    FakeProcesses processes;
+    processes.startFails = true;
+    MergeHandOffInventory(inventory, processes, nullptr);
+    EXPECT_EQ(processes.calls, Calls{"create Drisk.x64"});
+    EXPECT_EQ(processes.startup.wShowWindow, 0u);
+    ASSERT_EQ(inventory.Entries.Count(), 1u);
+    EXPECT_EQ(inventory.Entries[0]->DisplayName, u"Planted entry");
+    processes.wow64 = 0;
+    MergeHandOffInventory(inventory, processes, nullptr);
+    EXPECT_EQ(processes.calls.size(), 1u);
+    EXPECT_EQ(inventory.Entries.Count(), 1u);
+    EXPECT_EQ(files.flushes, 1);
+}
+
+// The text conversions the error display uses on what an exception says.
+TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
+    EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8" "b\xF0\x9F\x98\x80"), u"a\uFFFD\uFFFD\uFFFDb\U0001F600");
+    EXPECT_EQ(ToUtf8(u"\xD800x\U0001F600\xDC00"), "\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD");
+    EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
+    EXPECT_EQ(ExceptionDisplayText(u"Done."), u"Done.");
+}
+
+// Five entries P1..P5 shown in that order; each uninstaller removes its own.
+class UninstallCommandTest : public ::testing::Test, public IUninstallView {
+protected:
+    UninstallCommandTest() {
+        for (const char16_t* name : {u"P1", u"P2", u"P3", u"P4", u"P5"})
+            SmallRegistry::SetText(registry.Add(name), u"UninstallString", std::u16string(name) + u" /x");
+        processes.onStart = [this](const std::u16string& line) { registry.Find(line.substr(0, 2))->gone = true; };
+        inventory = Create();
+        PopulateList();
+        log.clear();
+    }
+    std::unique_ptr<TOrvUninstallReader> Create() { return std::make_unique<TOrvUninstallReader>(registry, files); }
+    void Run() { UninstallCommand(*this, inventory, [this] { return Create(); }, processes, [this] { if (pump) pump(); }); }
+
+    WindowHandle Window() override { return 0; }
+    int RowCount() override { return static_cast<int>(rows.size()); }
+    bool RowChecked(int row) override { return log.push_back("row " + std::to_string(row)), rows.at(row).second; }
+    TOrvUninstallInfo* RowEntry(int row) override { return rows.at(row).first; }
+    bool ConfirmUninstall() override { return log.push_back(enabled ? "confirm enabled" : "confirm"), answer; }
+    void SetUninstallEnabled(bool value) override { log.push_back((enabled = value) ? "enable" : "disable"); }
+    void ClearRows() override { log.push_back("clear"), rows.clear(); }
+    void MergeHandOffInventory() override { log.push_back("merge"); }
+    void PopulateList() override {
+        log.push_back("populate");
+        rows.clear();
+        for (std::size_t i = 0; i < inventory->Entries.Count(); ++i) rows.push_back({inventory->Entries[i], false});
+    }
+
+    SmallRegistry registry;
+    ScriptedFiles files;
+    FakeProcesses processes;
+    std::unique_ptr<TOrvUninstallReader> inventory;
+    std::vector<std::pair<TOrvUninstallInfo*, bool>> rows;
+    std::function<void()> pump;
+    bool answer = true, enabled = true;
+    Calls log;
+};
+
+// Each row is read when the walk reaches it, so a tick made while an earlier
+// uninstaller runs counts; every child is waited for before the next starts; a
+// rebuild that fails empties the list first, and an inventory start-up could not
+// make is made anew.
+TEST_F(UninstallCommandTest, TicksAreReadBottomUpWhenReachedThenTheListIsRebuilt) {
+    rows[4].second = rows[2].second = true;
+    processes.polls = 1;
+    pump = [this] { rows[0].second = true; };
+    Run();
+    EXPECT_EQ(log, (Calls{"disable", "confirm", "row 4", "row 3", "row 2", "row 1", "row 0", "merge", "populate", "enable"}));
+    Calls started;
+    for (const std::string& call : processes.calls)
+        if (call.rfind("create", 0) == 0 || call == "close thread") started.push_back(call);
+    EXPECT_EQ(started, (Calls{"create P5 /x", "close thread", "create P3 /x", "close thread", "create P1 /x", "close thread"}));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].first->KeyName + rows[1].first->KeyName, u"P2P4");
+
+    rows[0].second = true;
+    pump = nullptr;
+    processes.onStart = [this](const std::u16string&) { SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1}); };
+    EXPECT_THROW(Run(), ERegistryException);
+    EXPECT_TRUE(rows.empty());
+    inventory.reset();
+    EXPECT_THROW(Run(), ERegistryException);
+    EXPECT_EQ(inventory, nullptr);
+    registry.Find(u"P4")->values.pop_back();
+    Run();
+    ASSERT_NE(inventory, nullptr);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(registry.handles.empty());
+    EXPECT_EQ(registry.misuse, 0);
+}
+
+}  // namespace velmora::testing

@@ -1,0 +1,155 @@
+// RunAndWait with what only real Windows shows: a program that needs
+// elevation (process creation answers 740; the real ShellExecuteExW starts
+// it), and real NSIS uninstallers that hand over to a copy of themselves.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <sstream>
+#include <vector>
+
+#include "Support.h"
+#include "platform/Text.h"
+#include "unitOrvCInstallUtils.h"
+
+namespace velmora::testing {
+namespace {
+
+std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+
+// The machine's own process functions, except that process creation fails as
+// it does on Windows for a program that needs administrator rights, and the
+// shell's start can be refused as a user refuses the consent prompt.
+class ElevationRequired final : public IProcesses {
+public:
+    bool refuseConsent = false;
+    std::vector<ShellStartRecord> shellStarts;
+
+    bool CreateProcess(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
+        lastError_ = kErrorElevationRequired;
+        return false;
+    }
+    bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) override {
+        shellStarts.push_back(start);
+        if (refuseConsent) return lastError_ = kErrorCancelled, false;
+        const bool started = real_.ShellExecuteEx(start, process);
+        lastError_ = real_.GetLastError();
+        return started;
+    }
+    std::uint32_t GetLastError() override { return lastError_; }
+
+    std::uint32_t WaitForSingleObject(ProcessHandle h, std::uint32_t ms) override { return real_.WaitForSingleObject(h, ms); }
+    bool GetExitCodeProcess(ProcessHandle h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
+    bool CloseHandle(ProcessHandle h) override { return real_.CloseHandle(h); }
+    void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
+    bool QueryWow64(bool* isWow64) override { return real_.QueryWow64(isWow64); }
+    bool SearchPath(const std::u16string& name, std::u16string* path) override { return real_.SearchPath(name, path); }
+    std::uint32_t GetProcessId(ProcessHandle h) override { return real_.GetProcessId(h); }
+    std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
+    ProcessHandle OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
+    bool GetProcessCreationTime(ProcessHandle h, std::uint64_t* time) override { return real_.GetProcessCreationTime(h, time); }
+    bool QueryFullProcessImageName(ProcessHandle h, std::u16string* path) override {
+        return real_.QueryFullProcessImageName(h, path);
+    }
+    std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
+
+private:
+    IProcesses& real_ = SystemProcesses();
+    std::uint32_t lastError_ = 0;
+};
+
+TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
+    // A program whose unquoted path holds blanks.
+    const std::wstring odd = TempFile(L"elevation") + L" dir\\";
+    CreateDirectoryW(odd.c_str(), nullptr);
+    CreateDirectoryW((odd + L"sub dir").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), (odd + L"sub dir\\prog.exe").c_str(), FALSE));
+    const std::wstring recordFile = TempFile(L"record");
+    const std::u16string child = U16(ProgramDirectory()) + u"velmora_test_child.exe";
+    const std::u16string record = u"--record \"" + U16(recordFile) + u"\"";
+    struct Case {
+        std::u16string commandLine, program, arguments;
+        int exitCode;
+    } cases[] = {
+        // A quoted program with quoted arguments.
+        {u"\"" + child + u"\" " + record + u" --exit 3 \"quoted arg\"", child, record + u" --exit 3 \"quoted arg\"", 3},
+        // An unquoted path with blanks: the shortest prefix that names a program, ".exe" added.
+        {U16(odd) + u"sub dir\\prog  " + record + u" --sleep 300 --exit 7 ", U16(odd) + u"sub dir\\prog.exe",
+         record + u" --sleep 300 --exit 7 ", 7},
+        // A bare name found by the search, arguments with quotes and references.
+        {u"velmora_test_child\t" + record + u" %PATH% \"a \"\"b\" c\\\" 'd'", child,
+         record + u" %PATH% \"a \"\"b\" c\\\" 'd'", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.commandLine));
+        DeleteFileW(recordFile.c_str());
+        ElevationRequired processes;
+        EXPECT_EQ(RunAndWait(processes, nullptr, c.commandLine, SW_HIDE, 0x1234), c.exitCode);
+        ASSERT_EQ(processes.shellStarts.size(), 1u);
+        const ShellStartRecord& start = processes.shellStarts[0];
+        EXPECT_EQ(ToUtf8(start.lpFile), ToUtf8(c.program));
+        EXPECT_EQ(ToUtf8(start.lpParameters), ToUtf8(c.arguments));
+        EXPECT_EQ(start.hwnd, 0x1234u);
+        EXPECT_EQ(start.nShow, SW_HIDE);
+        // The child has ended and recorded what it was given, arguments untouched.
+        const std::string seen = ReadFileBytes(recordFile);
+        ASSERT_GE(seen.size(), c.arguments.size());
+        EXPECT_EQ(seen.substr(seen.size() - c.arguments.size()), ToUtf8(c.arguments));
+    }
+    DeleteFileW(recordFile.c_str());
+
+    ElevationRequired refused;
+    refused.refuseConsent = true;
+    EXPECT_EQ(RunAndWait(refused, nullptr, cases[0].commandLine, SW_SHOW), -1);
+    EXPECT_EQ(refused.shellStarts.size(), 1u);
+    EXPECT_FALSE(FileExists(recordFile));
+    // A program that is not there is not handed to the shell either.
+    ElevationRequired missing;
+    EXPECT_EQ(RunAndWait(missing, nullptr, u"velmora_no_such_program /S", SW_SHOW), -1);
+    EXPECT_TRUE(missing.shellStarts.empty());
+    DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
+}
+
+std::u16string NsisUninstallString(const std::wstring& product) {
+    const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsis" + product;
+    wchar_t value[1024] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return u"";
+    return U16(value);
+}
+
+TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring log = std::wstring(temp) + L"velmora-nsis.log";
+    DeleteFileW(log.c_str());
+    for (const wchar_t* product : {L"A", L"B"})
+        ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
+    const std::u16string a = NsisUninstallString(L"A"), b = NsisUninstallString(L"B");
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+
+    // Each returns only when its copy has removed the entry and ended.
+    EXPECT_EQ(RunAndWait(SystemProcesses(), nullptr, a, SW_SHOW), 0);
+    EXPECT_TRUE(NsisUninstallString(L"A").empty());
+    EXPECT_FALSE(NsisUninstallString(L"B").empty());
+    EXPECT_EQ(RunAndWait(SystemProcesses(), nullptr, b, SW_SHOW), 0);
+    EXPECT_TRUE(NsisUninstallString(L"B").empty());
+
+    std::istringstream lines(ReadFileBytes(log));
+    std::vector<std::string> events;
+    const std::string tempUtf8 = ToUtf8(U16(temp));
+    for (std::string product, what, folder; lines >> product >> what;) {
+        events.push_back(product + " " + what);
+        if (what != "start") continue;
+        // The work was done by a copy in the temporary folder, not by the program started.
+        std::getline(lines, folder);
+        EXPECT_EQ(folder.substr(1, tempUtf8.size()), tempUtf8);
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"A start", "A end", "B start", "B end"}));
+    DeleteFileW(log.c_str());
+}
+
+}  // namespace
+}  // namespace velmora::testing
