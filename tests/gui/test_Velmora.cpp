@@ -236,6 +236,8 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
                              height + (outer.bottom - outer.top) - before.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
                 WaitUntil([&] { return ClientSize(main_).cx != before.cx; }, "a new size");
             }
+            RoundTripMs(main_, kTimeoutMs);  // the window has handled its new size
+            Sleep(200);
             const SIZE client = ClientSize(main_);
             at.insert(at.end(), {client.cx, client.cy});
             for (const HWND control : {RequireChild(main_, L"Static", L"当前安装的程序："), list_, uninstall_, exit_}) {
