@@ -124,58 +124,40 @@ Process Process::Start(const std::wstring& commandLine, const std::wstring& work
     }
     CloseHandle(info.hThread);
     Process process;
-    process.handle_ = info.hProcess;
+    process.handle_.reset(info.hProcess);
     process.id_ = info.dwProcessId;
     return process;
 }
 
-Process::Process(Process&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), id_(std::exchange(other.id_, 0)) {}
-
-Process& Process::operator=(Process&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = std::exchange(other.handle_, nullptr);
-        id_ = std::exchange(other.id_, 0);
+void KillAndClose(HANDLE process) {
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 5000);
     }
-    return *this;
-}
-
-Process::~Process() {
-    Release();
-}
-
-void Process::Release() {
-    if (!handle_) return;
-    if (IsRunning()) {
-        TerminateProcess(handle_, 1);
-        WaitForSingleObject(handle_, 5000);
-    }
-    CloseHandle(handle_);
-    handle_ = nullptr;
+    CloseHandle(process);
 }
 
 bool Process::IsRunning() const {
-    return handle_ && WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
+    return handle_ && WaitForSingleObject(handle_.get(), 0) == WAIT_TIMEOUT;
 }
 
 DWORD Process::WaitForExit(DWORD timeoutMs) const {
     if (!handle_) throw DriverError("WaitForExit: no process was started");
-    const DWORD waited = WaitForSingleObject(handle_, timeoutMs);
+    const DWORD waited = WaitForSingleObject(handle_.get(), timeoutMs);
     if (waited == WAIT_TIMEOUT) {
         throw DriverError("process " + std::to_string(id_) + " was still running after " + std::to_string(timeoutMs) +
                           " ms");
     }
     if (waited != WAIT_OBJECT_0) FailWithLastError("waiting for process " + std::to_string(id_) + " failed");
     DWORD code = 0;
-    if (!GetExitCodeProcess(handle_, &code)) FailWithLastError("GetExitCodeProcess failed");
+    if (!GetExitCodeProcess(handle_.get(), &code)) FailWithLastError("GetExitCodeProcess failed");
     return code;
 }
 
 void Process::Kill() {
     if (!IsRunning()) return;
-    if (!TerminateProcess(handle_, 1)) FailWithLastError("cannot terminate process " + std::to_string(id_));
-    if (WaitForSingleObject(handle_, 5000) != WAIT_OBJECT_0) {
+    if (!TerminateProcess(handle_.get(), 1)) FailWithLastError("cannot terminate process " + std::to_string(id_));
+    if (WaitForSingleObject(handle_.get(), 5000) != WAIT_OBJECT_0) {
         throw DriverError("process " + std::to_string(id_) + " did not end after TerminateProcess");
     }
 }
@@ -499,26 +481,23 @@ RemoteListView::RemoteListView(HWND listView, DWORD timeoutMs) : listView_(listV
     if (!IsWindow(listView)) throw DriverError("RemoteListView: no such window");
     if (!SameClass(listView, WC_LISTVIEWW)) throw DriverError("RemoteListView: " + Describe(listView) + " is no list view");
     const DWORD processId = ProcessOf(listView);
-    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
-                           FALSE, processId);
+    process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                               FALSE, processId));
     if (!process_) FailWithLastError("cannot open process " + std::to_string(processId) + " of the list view");
-    if (IsWow64(process_) != IsWow64(GetCurrentProcess())) {
-        CloseHandle(process_);
+    if (IsWow64(process_.get()) != IsWow64(GetCurrentProcess())) {
         throw DriverError("the list view's process " + std::to_string(processId) +
                           " is of another bitness than the driver; its item structures would not match");
     }
-    remote_ = VirtualAllocEx(process_, nullptr, kBlockBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    remote_ = VirtualAllocEx(process_.get(), nullptr, kBlockBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!remote_) {
         const DWORD error = GetLastError();
-        CloseHandle(process_);
         throw DriverError("VirtualAllocEx in process " + std::to_string(processId) + " failed (error " +
                           std::to_string(error) + ")");
     }
 }
 
 RemoteListView::~RemoteListView() {
-    VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
-    CloseHandle(process_);
+    VirtualFreeEx(process_.get(), remote_, 0, MEM_RELEASE);
 }
 
 LRESULT RemoteListView::Send(UINT message, WPARAM wParam, LPARAM lParam) const {
@@ -588,7 +567,7 @@ std::vector<std::wstring> RemoteListView::HeaderTexts() const {
         item.mask = HDI_TEXT;
         item.pszText = remoteText;
         item.cchTextMax = kTextChars;
-        WriteRemote(process_, remote_, item);
+        WriteRemote(process_.get(), remote_, item);
         DWORD_PTR ok = 0;
         if (!SendMessageTimeoutW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(remote_), SMTO_NORMAL,
                                  timeoutMs_, &ok) ||
@@ -596,7 +575,7 @@ std::vector<std::wstring> RemoteListView::HeaderTexts() const {
             throw DriverError("HDM_GETITEMW failed for column " + std::to_string(column));
         }
         // The control may point pszText at its own copy instead of filling the buffer.
-        texts.push_back(ReadRemoteText(process_, ReadRemote<HDITEMW>(process_, remote_).pszText));
+        texts.push_back(ReadRemoteText(process_.get(), ReadRemote<HDITEMW>(process_.get(), remote_).pszText));
     }
     return texts;
 }
@@ -623,9 +602,9 @@ std::wstring RemoteListView::Text(int row, int column) const {
     item.iSubItem = column;
     item.pszText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote_) + kItemBytes);
     item.cchTextMax = kTextChars;
-    WriteRemote(process_, remote_, item);
+    WriteRemote(process_.get(), remote_, item);
     Send(LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote_));
-    return ReadRemoteText(process_, ReadRemote<LVITEMW>(process_, remote_).pszText);
+    return ReadRemoteText(process_.get(), ReadRemote<LVITEMW>(process_.get(), remote_).pszText);
 }
 
 int RemoteListView::StateImage(int row) const {
@@ -638,20 +617,20 @@ int RemoteListView::Image(int row) const {
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
     item.iItem = row;
-    WriteRemote(process_, remote_, item);
+    WriteRemote(process_.get(), remote_, item);
     if (!Send(LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote_))) {
         throw DriverError("LVM_GETITEMW failed for row " + std::to_string(row));
     }
-    return ReadRemote<LVITEMW>(process_, remote_).iImage;
+    return ReadRemote<LVITEMW>(process_.get(), remote_).iImage;
 }
 
 RECT RemoteListView::RowRect(int row) const {
     CheckIndex("row", row, RowCount());
-    WriteRemote(process_, remote_, RECT{LVIR_BOUNDS, 0, 0, 0});
+    WriteRemote(process_.get(), remote_, RECT{LVIR_BOUNDS, 0, 0, 0});
     if (!Send(LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote_))) {
         throw DriverError("LVM_GETITEMRECT refused row " + std::to_string(row));
     }
-    return ReadRemote<RECT>(process_, remote_);
+    return ReadRemote<RECT>(process_.get(), remote_);
 }
 
 ListRow RemoteListView::Row(int row) const {
@@ -678,7 +657,7 @@ void RemoteListView::SetState(int row, UINT state, UINT mask) {
     LVITEMW item{};
     item.state = state;
     item.stateMask = mask;
-    WriteRemote(process_, remote_, item);
+    WriteRemote(process_.get(), remote_, item);
     if (!Send(LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(remote_))) {
         throw DriverError("LVM_SETITEMSTATE failed for row " + std::to_string(row));
     }

@@ -30,6 +30,9 @@ constexpr DWORD kDefaultTimeoutMs = 10000;
 // ---------------------------------------------------------------------------
 // Processes
 
+// Kills the process if it is still running, then closes the handle.
+void KillAndClose(HANDLE process);
+
 // A program started by the driver. Ending the object kills the program if it is
 // still running, the last resort of a test's teardown.
 class Process {
@@ -39,15 +42,8 @@ public:
     static Process Start(const std::wstring& commandLine, const std::wstring& workingDirectory = L"",
                          int showCommand = SW_SHOWNORMAL);
 
-    Process() = default;
-    Process(Process&& other) noexcept;
-    Process& operator=(Process&& other) noexcept;
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    ~Process();
-
     DWORD Id() const { return id_; }
-    HANDLE Handle() const { return handle_; }
+    HANDLE Handle() const { return handle_.get(); }
     bool IsRunning() const;
     // The exit code; throws if the program is still running after timeoutMs.
     DWORD WaitForExit(DWORD timeoutMs = kDefaultTimeoutMs) const;
@@ -55,9 +51,7 @@ public:
     void Kill();
 
 private:
-    void Release();  // kills the program if still running, closes the handle
-
-    HANDLE handle_ = nullptr;
+    unique_any<HANDLE, &KillAndClose> handle_;
     DWORD id_ = 0;
 };
 
@@ -181,7 +175,7 @@ private:
 
     HWND listView_;
     DWORD timeoutMs_;
-    HANDLE process_ = nullptr;
+    unique_handle process_;
     void* remote_ = nullptr;  // an item structure followed by a text buffer, in the target
 };
 
