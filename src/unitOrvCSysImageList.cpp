@@ -43,7 +43,7 @@ void TOrvCSysImageList::Loaded() {
 void TOrvCSysImageList::DestroyToolbar() {
     if (!toolbar_) return;
     // The toolbar destroys its image list with it.
-    DetachHandle();
+    ReleaseHandle();
     toolbar_.reset();
 }
 

@@ -56,31 +56,15 @@ bool IsAbort(std::exception_ptr error) {
     }
 }
 
-// Disables the thread's visible, enabled top-level windows while a modal box is
-// shown, and enables them again afterwards.
-class TaskWindowsDisabled {
-public:
-    TaskWindowsDisabled() {
-        EnumThreadWindows(GetCurrentThreadId(), &TaskWindowsDisabled::Disable, reinterpret_cast<LPARAM>(&windows_));
+// Disables one of the thread's top-level windows, if visible and enabled, and
+// adds it to the list of windows to enable again.
+BOOL CALLBACK DisableTaskWindow(HWND window, LPARAM list) noexcept {
+    if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+        EnableWindow(window, FALSE);
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     }
-    TaskWindowsDisabled(const TaskWindowsDisabled&) = delete;
-    TaskWindowsDisabled& operator=(const TaskWindowsDisabled&) = delete;
-    ~TaskWindowsDisabled() {
-        for (const HWND window : windows_) {
-            if (IsWindow(window)) EnableWindow(window, TRUE);
-        }
-    }
-
-private:
-    static BOOL CALLBACK Disable(HWND window, LPARAM list) noexcept {
-        if (IsWindowVisible(window) && IsWindowEnabled(window)) {
-            EnableWindow(window, FALSE);
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        }
-        return TRUE;
-    }
-    std::vector<HWND> windows_;
-};
+    return TRUE;
+}
 
 }  // namespace
 
@@ -205,7 +189,14 @@ void TApplication::ShowException(const std::u16string& message) {
         }
     }
     {
-        TaskWindowsDisabled disabled;
+        // The thread's other windows are disabled while the box is shown.
+        std::vector<HWND> disabled;
+        EnumThreadWindows(GetCurrentThreadId(), DisableTaskWindow, reinterpret_cast<LPARAM>(&disabled));
+        const scope_exit enable([&] {
+            for (const HWND window : disabled) {
+                if (IsWindow(window)) EnableWindow(window, TRUE);
+            }
+        });
         MessageBoxW(owner, Wide(text), Wide(title_), flags);
     }
     if (moved) {

@@ -55,7 +55,7 @@ public:
 protected:
     // Forgets the handle without destroying it or notifying: for a list whose
     // owner is about to destroy it.
-    void DetachHandle() { handle_.release(); }
+    void ReleaseHandle() { handle_.release(); }
 
 private:
     // Held as owned; a shared list is released, never destroyed.
