@@ -122,10 +122,10 @@ int Run(int reps) {
         {
             start = NowMs();
             TOrvUninstallMainForm form;
-            Record("form", rep, NowMs() - start, "rows=" + std::to_string(form.ListView->Count()));
+            Record("form", rep, NowMs() - start, "rows=" + std::to_string(form.ListView.Count()));
             start = NowMs();
             form.PopulateList();
-            Record("populate", rep, NowMs() - start, "rows=" + std::to_string(form.ListView->Count()));
+            Record("populate", rep, NowMs() - start, "rows=" + std::to_string(form.ListView.Count()));
         }
 
         start = NowMs();

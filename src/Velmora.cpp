@@ -3,8 +3,6 @@
 // could not be created.
 #include "platform/WindowsHeaders.h"
 
-#include <commctrl.h>
-
 #include "frmOrvUninstallMain.h"
 #include "platform/Application.h"
 #include "unitOrvCInstallUtils.h"

@@ -1,10 +1,9 @@
-// The main window: its description (controls, properties, handler bindings),
-// its handlers, the list fill and the uninstall command.
+// The main window: its description (controls and properties), its handlers,
+// the list fill and the uninstall command.
 #pragma once
 
 #include "platform/WindowsHeaders.h"
 
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,15 +24,15 @@ public:
     // controls, SysImageList and ImageList.
     ~TOrvUninstallMainForm() override;
 
-    HWND Handle() const override { return hwnd_; }
+    HWND Handle() const override { return hwnd_.get(); }
     void ShowFirst(int showCommand) override;
 
-    // Fields bound by name when the description is loaded.
-    TLabel* Label1 = nullptr;
-    TListView* ListView = nullptr;
-    TButton* UninstallButton = nullptr;
-    TButton* ExitButton = nullptr;
-    TImageListComponent* ImageList = nullptr;
+    // The controls and the image list of the description, made when it is loaded.
+    TLabel Label1;
+    TListView ListView;
+    TButton UninstallButton;
+    TButton ExitButton;
+    TImageListComponent ImageList;
 
     void FormCreate();
     void FormDestroy();
@@ -51,26 +50,26 @@ public:
     void FocusList();
 
 private:
-    friend struct TMainFormDescription;
-
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void LoadDescription();
     void OnCommand(WPARAM wParam, LPARAM lParam);
     void FocusControl();
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    // The window's font for the controls; redrawn unless the description is loading.
+    void SetControlsFont(HFONT font);
 
     // Every pixel size of the description is designed at 96 pixels per inch;
     // the window shows it scaled to the DPI of its monitor.
     int Scaled(int designPixels) const;
+    TBounds Scaled(const TBounds& design) const;
     // Font, control bounds, column widths and row tiles for a DPI, before the
     // layout runs for the window's size.
     void ScaleTo(int dpi);
     // Draws the row tiles again in the current size, from the same icons.
     void RedrawTiles();
 
-    HWND hwnd_ = nullptr;
-    HFONT font_ = nullptr;
+    unique_hfont font_;
     HWND lastFocus_ = nullptr;
     int dpi_ = 96;
     // The system image list index shown by each image of ImageList, in order.
@@ -79,19 +78,12 @@ private:
     bool resized_ = false;
     bool firstShown_ = false;
 
-    // Components and controls the window owns, in creation order.
-    TLabel label1_;
-    TListView listView_;
-    TButton uninstallButton_;
-    TButton exitButton_;
-    TImageListComponent imageList_;
-
     std::unique_ptr<TOrvCSysImageList> SysImageList;
     std::unique_ptr<TOrvUninstallReader> UninstallReader;
 
-    std::function<void()> onCreate_;
-    std::function<void()> onDestroy_;
-    std::function<void()> onResize_;
+    // Declared last, so destroyed first: the controls go with the window before
+    // SysImageList, and that before ImageList.
+    unique_object_hwnd hwnd_;
 };
 
 }  // namespace velmora

@@ -1,5 +1,7 @@
 #include "frmOrvUninstallMainLogic.h"
 
+#include "platform/UniqueAny.h"
+
 namespace velmora {
 
 const char16_t kHandOffProgram[] = u"Drisk.x64";
@@ -15,26 +17,12 @@ void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes
 
 const char16_t kUninstallConfirmation[] = u"确定要卸载选择的软件/插件吗？";
 
-namespace {
-
-// Enables the uninstall button again however the command ends.
-class TButtonDisabled {
-public:
-    explicit TButtonDisabled(IUninstallView& view) : view_(view) { view_.SetUninstallEnabled(false); }
-    TButtonDisabled(const TButtonDisabled&) = delete;
-    TButtonDisabled& operator=(const TButtonDisabled&) = delete;
-    ~TButtonDisabled() { view_.SetUninstallEnabled(true); }
-
-private:
-    IUninstallView& view_;
-};
-
-}  // namespace
-
 void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>& inventory,
                       const std::function<std::unique_ptr<TOrvUninstallReader>()>& createInventory,
                       IProcesses& processes, const ProcessMessagesProc& processMessages) {
-    TButtonDisabled disabled(view);
+    view.SetUninstallEnabled(false);
+    // Enabled again however the command ends.
+    const scope_exit enable([&] { view.SetUninstallEnabled(true); });
     if (!view.ConfirmUninstall()) return;
 
     // Bottom to top; no row is added or removed before the rebuild, so the

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Bounds.h"
 #include "platform/Processes.h"
 #include "unitOrvCInstallUtils.h"
 #include "unitOrvUninstallClasses.h"
@@ -58,16 +59,6 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
 // The file path in a DisplayIcon value: the text before the first comma, with a
 // leading double quote and the last character removed when it starts with one.
 std::u16string ExtractIconPath(const std::u16string& value);
-
-struct TBounds {
-    int Left = 0;
-    int Top = 0;
-    int Width = 0;
-    int Height = 0;
-    bool operator==(const TBounds& other) const {
-        return Left == other.Left && Top == other.Top && Width == other.Width && Height == other.Height;
-    }
-};
 
 // The controls that follow the window's size.
 struct TMainLayout {

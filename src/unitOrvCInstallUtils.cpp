@@ -1,6 +1,7 @@
 #include "unitOrvCInstallUtils.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -14,21 +15,21 @@ constexpr std::uint32_t kPollSleepMs = 10;
 // written to by process creation.
 constexpr std::size_t kMinimumCommandBuffer = 512;
 
-// Closes the child's process handle, then its thread handle (if it has one),
-// however the wait ends.
-class ChildHandles {
+// A handle of the process seam, closed through it when the owner goes; none
+// when it is 0.
+class TProcessHandle {
 public:
-    ChildHandles(IProcesses& processes, const ProcessRecord& record) : processes_(processes), record_(record) {}
-    ChildHandles(const ChildHandles&) = delete;
-    ChildHandles& operator=(const ChildHandles&) = delete;
-    ~ChildHandles() {
-        processes_.CloseHandle(record_.hProcess);
-        if (record_.hThread) processes_.CloseHandle(record_.hThread);
+    TProcessHandle(IProcesses& processes, ProcessHandle handle) : processes_(processes), handle_(handle) {}
+    TProcessHandle(TProcessHandle&& other) noexcept
+        : processes_(other.processes_), handle_(std::exchange(other.handle_, 0)) {}
+    TProcessHandle& operator=(TProcessHandle&&) = delete;
+    ~TProcessHandle() {
+        if (handle_) processes_.CloseHandle(handle_);
     }
 
 private:
     IProcesses& processes_;
-    ProcessRecord record_;
+    ProcessHandle handle_;
 };
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
@@ -74,13 +75,6 @@ public:
             known_.push_back({processes_.GetProcessId(root), created, root, false});
         }
     }
-    TDescendants(const TDescendants&) = delete;
-    TDescendants& operator=(const TDescendants&) = delete;
-    ~TDescendants() {
-        for (const Known& process : known_) {
-            if (process.owned) processes_.CloseHandle(process.handle);
-        }
-    }
 
     // The known descendants that still run from a temporary folder, after a
     // fresh look for new ones.
@@ -89,7 +83,7 @@ public:
         if (known_.empty()) return running;
         Discover();
         for (const Known& process : known_) {
-            if (process.owned && process.temporary &&
+            if (process.temporary &&
                 processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
                 running.push_back(process.handle);
             }
@@ -102,8 +96,7 @@ private:
         std::uint32_t id;
         std::uint64_t created;
         ProcessHandle handle;
-        bool owned;
-        bool temporary = false;
+        bool temporary;
     };
 
     void Discover() {
@@ -123,12 +116,11 @@ private:
                 passedOver.push_back(entry.th32ProcessID);
                 const ProcessHandle handle = processes_.OpenProcess(entry.th32ProcessID);
                 if (!handle) continue;
+                TProcessHandle owner(processes_, handle);
                 std::uint64_t created = 0;
-                if (!processes_.GetProcessCreationTime(handle, &created) || created < parentCreated) {
-                    processes_.CloseHandle(handle);
-                    continue;
-                }
-                known_.push_back({entry.th32ProcessID, created, handle, true, IsTemporary(handle)});
+                if (!processes_.GetProcessCreationTime(handle, &created) || created < parentCreated) continue;
+                known_.push_back({entry.th32ProcessID, created, handle, IsTemporary(handle)});
+                opened_.push_back(std::move(owner));
                 found = true;
             }
         }
@@ -156,7 +148,9 @@ private:
     }
 
     IProcesses& processes_;
+    // The started process first, which is not this object's to close.
     std::vector<Known> known_;
+    std::vector<TProcessHandle> opened_;
     std::vector<std::u16string> temporaryDirectories_;
     bool temporaryDirectoriesRead_ = false;
 };
@@ -232,7 +226,9 @@ int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages
         start.nShow = showWindow;
         if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return -1;
     }
-    ChildHandles handles(processes, child);
+    // Closed however the wait ends: the process handle, then the thread's.
+    const TProcessHandle thread(processes, child.hThread);
+    const TProcessHandle process(processes, child.hProcess);
 
     WaitServicing(processes, processMessages, child.hProcess);
     processes.WaitForSingleObject(child.hProcess, kInfinite);
@@ -247,5 +243,26 @@ bool IsWow64(IProcesses& processes) {
     if (!processes.QueryWow64(&isWow64)) return false;
     return isWow64;
 }
+
+#ifdef _WIN32
+namespace {
+
+ProcessMessagesProc& CurrentProcessMessages() {
+    static ProcessMessagesProc proc = ProcessPendingMessages;
+    return proc;
+}
+
+}  // namespace
+
+void SetProcessMessagesProc(ProcessMessagesProc proc) {
+    CurrentProcessMessages() = proc ? std::move(proc) : ProcessMessagesProc(ProcessPendingMessages);
+}
+
+int RunAndWait(const std::u16string& commandLine, int showWindow) {
+    return RunAndWait(SystemProcesses(), CurrentProcessMessages(), commandLine, showWindow, 0);
+}
+
+bool IsWow64() { return IsWow64(SystemProcesses()); }
+#endif
 
 }  // namespace velmora

@@ -42,7 +42,7 @@ int RunAndWait(const std::u16string& commandLine, int showWindow);
 bool IsWow64();
 
 // Installs the application's process-messages operation; until one is installed
-// a plain PeekMessage/DispatchMessage pump serves.
+// the plain pump ProcessPendingMessages serves.
 void SetProcessMessagesProc(ProcessMessagesProc proc);
 #endif
 

@@ -5,10 +5,6 @@
 namespace velmora {
 namespace {
 
-const wchar_t* Wide(const std::u16string& text) {
-    return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 HIMAGELIST AttachSystemList(TOrvCIconSize size) {
     SHFILEINFOW info = {};
     const UINT sizeFlag = size == isOrvCLargeIcons ? SHGFI_LARGEICON : SHGFI_SMALLICON;
@@ -25,10 +21,6 @@ TOrvCSysImageList::TOrvCSysImageList(HINSTANCE instance)
     SetDrawingStyle(dsTransparent);
     SetBkColor(clNone);
     UpdateImageList();
-}
-
-TOrvCSysImageList::~TOrvCSysImageList() {
-    DestroyToolbar();
 }
 
 void TOrvCSysImageList::SetIconSet(TOrvCIconSet iconSet) {
@@ -51,9 +43,8 @@ void TOrvCSysImageList::Loaded() {
 void TOrvCSysImageList::DestroyToolbar() {
     if (!toolbar_) return;
     // The toolbar destroys its image list with it.
-    DetachHandle();
-    DestroyWindow(toolbar_);
-    toolbar_ = nullptr;
+    ReleaseHandle();
+    toolbar_.reset();
 }
 
 void TOrvCSysImageList::UpdateImageList() {
@@ -66,8 +57,8 @@ void TOrvCSysImageList::UpdateImageList() {
         INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_BAR_CLASSES};
         InitCommonControlsEx(&classes);
         // Message-only: the toolbar is never shown and so needs no desktop.
-        toolbar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   instance_, nullptr);
+        toolbar_.reset(CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance_,
+                                       nullptr));
         HIMAGELIST list = nullptr;
         if (toolbar_) {
             const bool large = iconSize_ == isOrvCLargeIcons;
@@ -78,9 +69,9 @@ void TOrvCSysImageList::UpdateImageList() {
             };
             for (const UINT_PTR id : bitmaps) {
                 TBADDBITMAP stock = {HINST_COMMCTRL, id};
-                SendMessageW(toolbar_, TB_ADDBITMAP, 1000, reinterpret_cast<LPARAM>(&stock));
+                SendMessageW(toolbar_.get(), TB_ADDBITMAP, 1000, reinterpret_cast<LPARAM>(&stock));
             }
-            list = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar_, TB_GETIMAGELIST, 0, 0));
+            list = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar_.get(), TB_GETIMAGELIST, 0, 0));
         }
         SetHandle(list);
     }

@@ -18,7 +18,6 @@ enum TOrvCIconSize { isOrvCSmallIcons = 0, isOrvCLargeIcons = 1 };
 class TOrvCSysImageList : public TImageListComponent {
 public:
     explicit TOrvCSysImageList(HINSTANCE instance = GetModuleHandleW(nullptr));
-    ~TOrvCSysImageList() override;
 
     TOrvCIconSet IconSet() const { return iconSet_; }
     void SetIconSet(TOrvCIconSet iconSet);
@@ -38,7 +37,7 @@ public:
     int GetIconIndex(const std::u16string& path, bool open) const;
 
     // The hidden window that holds the toolbar bitmaps; null for the system set.
-    HWND ToolbarWindow() const { return toolbar_; }
+    HWND ToolbarWindow() const { return toolbar_.get(); }
 
     // The attached lists belong to the shell or the toolbar, never to this component.
     void SetShareImages(bool) = delete;
@@ -49,7 +48,8 @@ private:
     HINSTANCE instance_;
     TOrvCIconSet iconSet_;
     TOrvCIconSize iconSize_;
-    HWND toolbar_ = nullptr;
+    // Destroyed with the component, and the toolbar's list with it.
+    unique_hwnd toolbar_;
     bool loading_ = false;
 };
 

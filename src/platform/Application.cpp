@@ -16,8 +16,6 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-
 // The message of an exception, or of the innermost one it wraps when that has a
 // message of its own.
 std::u16string MessageOf(std::exception_ptr error) {
@@ -58,41 +56,21 @@ bool IsAbort(std::exception_ptr error) {
     }
 }
 
-// Disables the thread's visible, enabled top-level windows while a modal box is
-// shown, and enables them again afterwards.
-class TaskWindowsDisabled {
-public:
-    TaskWindowsDisabled() {
-        EnumThreadWindows(GetCurrentThreadId(), &TaskWindowsDisabled::Disable, reinterpret_cast<LPARAM>(&windows_));
+// Disables one of the thread's top-level windows, if visible and enabled, and
+// adds it to the list of windows to enable again.
+BOOL CALLBACK DisableTaskWindow(HWND window, LPARAM list) noexcept {
+    if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+        EnableWindow(window, FALSE);
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     }
-    TaskWindowsDisabled(const TaskWindowsDisabled&) = delete;
-    TaskWindowsDisabled& operator=(const TaskWindowsDisabled&) = delete;
-    ~TaskWindowsDisabled() {
-        for (const HWND window : windows_) {
-            if (IsWindow(window)) EnableWindow(window, TRUE);
-        }
-    }
-
-private:
-    static BOOL CALLBACK Disable(HWND window, LPARAM list) noexcept {
-        if (IsWindowVisible(window) && IsWindowEnabled(window)) {
-            EnableWindow(window, FALSE);
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        }
-        return TRUE;
-    }
-    std::vector<HWND> windows_;
-};
+    return TRUE;
+}
 
 }  // namespace
 
 TApplication& Application() {
     static TApplication application;
     return application;
-}
-
-TApplication::~TApplication() {
-    if (handle_) DestroyWindow(handle_);
 }
 
 void TApplication::Initialize(HINSTANCE instance) {
@@ -106,10 +84,10 @@ void TApplication::Initialize(HINSTANCE instance) {
     RegisterClassW(&windowClass);
     // Never shown: it only anchors the application (message boxes without an
     // active window, the task-bar setting).
-    handle_ = CreateWindowExW(0, kApplicationClass, L"", WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
-                                                                WS_MINIMIZEBOX,
-                              GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
-                              nullptr, instance, nullptr);
+    handle_.reset(CreateWindowExW(0, kApplicationClass, L"",
+                                  WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                                  GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
+                                  nullptr, instance, nullptr));
 }
 
 void TApplication::InitializeCom() { comInitialized_ = SUCCEEDED(CoInitialize(nullptr)); }
@@ -118,16 +96,17 @@ void TApplication::SetMainFormOnTaskBar(bool value) {
     mainFormOnTaskBar_ = value;
     if (value && handle_) {
         // The hidden window must not get a task-bar button of its own.
-        SetWindowLongPtrW(handle_, GWL_EXSTYLE, GetWindowLongPtrW(handle_, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
-        SetWindowTextW(handle_, L"");
+        SetWindowLongPtrW(handle_.get(), GWL_EXSTYLE, GetWindowLongPtrW(handle_.get(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+        SetWindowTextW(handle_.get(), L"");
     }
 }
 
 void TApplication::CreateMainForm(const std::function<std::unique_ptr<TForm>()>& create) {
     mainForm_ = create();
     if (mainFormOnTaskBar_ && handle_) {
-        const LONG_PTR style = GetWindowLongPtrW(handle_, GWL_EXSTYLE);
-        SetWindowLongPtrW(handle_, GWL_EXSTYLE, (style | WS_EX_NOACTIVATE) & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
+        const LONG_PTR style = GetWindowLongPtrW(handle_.get(), GWL_EXSTYLE);
+        SetWindowLongPtrW(handle_.get(), GWL_EXSTYLE,
+                          (style | WS_EX_NOACTIVATE) & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
     }
 }
 
@@ -186,9 +165,10 @@ void TApplication::HandleException(std::exception_ptr error) noexcept {
 
 void TApplication::ShowException(const std::u16string& message) {
     const std::u16string text = ExceptionDisplayText(message);
+    const HWND hidden = handle_.get();
     const HWND active = GetActiveWindow();
     const HWND focus = GetFocus();
-    HWND owner = active ? active : (handle_ ? GetLastActivePopup(handle_) : nullptr);
+    HWND owner = active ? active : (hidden ? GetLastActivePopup(hidden) : nullptr);
     UINT flags = MB_OK | MB_ICONSTOP;
     DWORD layout = 0;
     if (GetProcessDefaultLayout(&layout) && (layout & LAYOUT_RTL)) flags |= MB_RTLREADING;
@@ -197,23 +177,30 @@ void TApplication::ShowException(const std::u16string& message) {
     // owner, which may be the hidden application window.
     RECT hiddenRect = {};
     bool moved = false;
-    if (active && handle_ && GetWindowRect(handle_, &hiddenRect) &&
-        MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST) != MonitorFromWindow(handle_, MONITOR_DEFAULTTONEAREST)) {
+    if (active && hidden && GetWindowRect(hidden, &hiddenRect) &&
+        MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST) != MonitorFromWindow(hidden, MONITOR_DEFAULTTONEAREST)) {
         MONITORINFO monitor = {};
         monitor.cbSize = sizeof monitor;
         if (GetMonitorInfoW(MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST), &monitor)) {
             const RECT& area = monitor.rcWork;
-            SetWindowPos(handle_, nullptr, (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0,
+            SetWindowPos(hidden, nullptr, (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0,
                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
             moved = true;
         }
     }
     {
-        TaskWindowsDisabled disabled;
+        // The thread's other windows are disabled while the box is shown.
+        std::vector<HWND> disabled;
+        EnumThreadWindows(GetCurrentThreadId(), DisableTaskWindow, reinterpret_cast<LPARAM>(&disabled));
+        const scope_exit enable([&] {
+            for (const HWND window : disabled) {
+                if (IsWindow(window)) EnableWindow(window, TRUE);
+            }
+        });
         MessageBoxW(owner, Wide(text), Wide(title_), flags);
     }
     if (moved) {
-        SetWindowPos(handle_, nullptr, hiddenRect.left, hiddenRect.top, 0, 0,
+        SetWindowPos(hidden, nullptr, hiddenRect.left, hiddenRect.top, 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     if (active && IsWindow(active)) SetActiveWindow(active);

@@ -27,7 +27,6 @@ public:
     TApplication() = default;
     TApplication(const TApplication&) = delete;
     TApplication& operator=(const TApplication&) = delete;
-    ~TApplication();
 
     // Creates the hidden application window and loads the program icon.
     void Initialize(HINSTANCE instance);
@@ -39,7 +38,7 @@ public:
     const std::u16string& Title() const { return title_; }
 
     HINSTANCE Instance() const { return instance_; }
-    HWND Handle() const { return handle_; }
+    HWND Handle() const { return handle_.get(); }
     HICON Icon() const { return icon_; }
     bool MainFormOnTaskBar() const { return mainFormOnTaskBar_; }
 
@@ -63,7 +62,7 @@ private:
     bool ProcessMessage(MSG& msg);
 
     HINSTANCE instance_ = nullptr;
-    HWND handle_ = nullptr;
+    unique_hwnd handle_;
     HICON icon_ = nullptr;
     std::u16string title_;
     bool comInitialized_ = false;

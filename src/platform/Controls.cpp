@@ -6,9 +6,6 @@ namespace velmora {
 
 namespace {
 
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-wchar_t* WideMutable(std::u16string& text) { return reinterpret_cast<wchar_t*>(&text[0]); }
-
 int CALLBACK CompareNames(LPARAM first, LPARAM second, LPARAM) noexcept {
     return lstrcmpW(Wide(reinterpret_cast<const TListItem*>(first)->Caption),
                     Wide(reinterpret_cast<const TListItem*>(second)->Caption));
@@ -31,31 +28,29 @@ void TControl::SetBounds(const TBounds& bounds) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-TBounds TLabel::Measured(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) const {
+TBounds TLabel::Measured(const std::u16string& caption, const TBounds& bounds, HFONT font) {
     TBounds sized = bounds;
-    if (const HDC dc = GetDC(parent)) {
-        const HGDIOBJ old = SelectObject(dc, font);
+    if (const unique_screen_dc dc{GetDC(nullptr)}) {
+        const HGDIOBJ old = SelectObject(dc.get(), font);
         SIZE extent = {};
-        if (GetTextExtentPoint32W(dc, Wide(caption), static_cast<int>(caption.size()), &extent)) {
+        if (GetTextExtentPoint32W(dc.get(), Wide(caption), static_cast<int>(caption.size()), &extent)) {
             sized.Width = extent.cx;
             sized.Height = extent.cy;
         }
-        SelectObject(dc, old);
-        ReleaseDC(parent, dc);
+        SelectObject(dc.get(), old);
     }
     return sized;
 }
 
 void TLabel::Create(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) {
-    TControl::Create(parent, L"STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, Measured(parent, caption, bounds, font),
-                     -1);
+    TControl::Create(parent, L"STATIC", caption, SS_LEFT | SS_NOPREFIX, 0, Measured(caption, bounds, font), -1);
 }
 
 void TLabel::Fit(int left, int top, HFONT font) {
     const int length = GetWindowTextLengthW(hwnd_);
     std::u16string caption(static_cast<std::size_t>(length) + 1, u'\0');
-    caption.resize(static_cast<std::size_t>(GetWindowTextW(hwnd_, WideMutable(caption), length + 1)));
-    SetBounds(Measured(GetParent(hwnd_), caption, TBounds{left, top, bounds_.Width, bounds_.Height}, font));
+    caption.resize(static_cast<std::size_t>(GetWindowTextW(hwnd_, Wide(caption.data()), length + 1)));
+    SetBounds(Measured(caption, TBounds{left, top, bounds_.Width, bounds_.Height}, font));
 }
 
 void TButton::Create(HWND parent, const std::u16string& caption, const TBounds& bounds, int id) {
@@ -67,29 +62,23 @@ void TListView::Create(HWND parent, const TBounds& bounds, int id, const std::ve
     TControl::Create(parent, WC_LISTVIEWW, u"",
                      WS_TABSTOP | LVS_REPORT | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER, WS_EX_CLIENTEDGE, bounds, id);
     const DWORD extended = LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
-    SendMessageW(hwnd_, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
-    int index = 0;
-    for (const TColumn& column : columns) {
-        std::u16string caption = column.Caption;
+    ListView_SetExtendedListViewStyleEx(hwnd_, extended, extended);
+    for (int index = 0; index < static_cast<int>(columns.size()); ++index) {
         LVCOLUMNW lvc = {};
         lvc.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        lvc.pszText = WideMutable(caption);
-        lvc.cx = column.Width;
+        // The control copies the text and never writes to it.
+        lvc.pszText = const_cast<wchar_t*>(Wide(columns[index].Caption));
+        lvc.cx = columns[index].Width;
         lvc.iSubItem = index;
-        SendMessageW(hwnd_, LVM_INSERTCOLUMNW, index, reinterpret_cast<LPARAM>(&lvc));
-        ++index;
+        ListView_InsertColumn(hwnd_, index, &lvc);
     }
 }
 
-void TListView::SetSmallImages(HIMAGELIST images) {
-    SendMessageW(hwnd_, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
-}
+void TListView::SetSmallImages(HIMAGELIST images) { ListView_SetImageList(hwnd_, images, LVSIL_SMALL); }
 
-void TListView::SetColumnWidth(int column, int width) {
-    SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(width, 0));
-}
+void TListView::SetColumnWidth(int column, int width) { ListView_SetColumnWidth(hwnd_, column, width); }
 
-int TListView::Count() const { return static_cast<int>(SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)); }
+int TListView::Count() const { return ListView_GetItemCount(hwnd_); }
 
 int TListView::AddRow(const TListItem& item) {
     items_.push_back(std::make_unique<TListItem>(item));
@@ -97,60 +86,49 @@ int TListView::AddRow(const TListItem& item) {
     LVITEMW lvi = {};
     lvi.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
     lvi.iItem = Count();
-    lvi.pszText = WideMutable(row.Caption);
+    lvi.pszText = Wide(row.Caption.data());
     lvi.lParam = reinterpret_cast<LPARAM>(&row);
     lvi.iImage = row.ImageIndex;
-    const int index = static_cast<int>(SendMessageW(hwnd_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvi)));
+    const int index = ListView_InsertItem(hwnd_, &lvi);
     if (index < 0) {
         items_.pop_back();
         return index;
     }
-    for (int sub = 0; sub < 2; ++sub) {
-        LVITEMW text = {};
-        text.iSubItem = sub + 1;
-        text.pszText = WideMutable(row.SubItems[sub]);
-        SendMessageW(hwnd_, LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&text));
-    }
+    for (int sub = 0; sub < 2; ++sub) ListView_SetItemText(hwnd_, index, sub + 1, Wide(row.SubItems[sub].data()));
     return index;
 }
 
 void TListView::Clear() {
-    SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+    ListView_DeleteAllItems(hwnd_);
     items_.clear();
 }
 
-bool TListView::Checked(int index) const {
-    const auto state = SendMessageW(hwnd_, LVM_GETITEMSTATE, index, LVIS_STATEIMAGEMASK);
-    return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
-}
+bool TListView::Checked(int index) const { return ListView_GetCheckState(hwnd_, index) == 1; }
 
 void* TListView::Data(int index) const {
     LVITEMW lvi = {};
     lvi.mask = LVIF_PARAM;
     lvi.iItem = index;
-    if (!SendMessageW(hwnd_, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lvi)) || lvi.lParam == 0) return nullptr;
+    if (!ListView_GetItem(hwnd_, &lvi) || lvi.lParam == 0) return nullptr;
     return reinterpret_cast<const TListItem*>(lvi.lParam)->Data;
 }
 
+// The list and its header both stop drawing, and both draw again.
 void TListView::BeginUpdate() {
     if (updateCount_++ == 0) {
         SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0);
-        if (const HWND header = reinterpret_cast<HWND>(SendMessageW(hwnd_, LVM_GETHEADER, 0, 0))) {
-            SendMessageW(header, WM_SETREDRAW, FALSE, 0);
-        }
+        if (const HWND header = ListView_GetHeader(hwnd_)) SendMessageW(header, WM_SETREDRAW, FALSE, 0);
     }
 }
 
 void TListView::EndUpdate() {
     if (updateCount_ > 0 && --updateCount_ == 0) {
-        if (const HWND header = reinterpret_cast<HWND>(SendMessageW(hwnd_, LVM_GETHEADER, 0, 0))) {
-            SendMessageW(header, WM_SETREDRAW, TRUE, 0);
-        }
+        if (const HWND header = ListView_GetHeader(hwnd_)) SendMessageW(header, WM_SETREDRAW, TRUE, 0);
         SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
         InvalidateRect(hwnd_, nullptr, TRUE);
     }
 }
 
-void TListView::SortByName() { SendMessageW(hwnd_, LVM_SORTITEMS, 0, reinterpret_cast<LPARAM>(&CompareNames)); }
+void TListView::SortByName() { ListView_SortItems(hwnd_, CompareNames, 0); }
 
 }  // namespace velmora

@@ -5,14 +5,11 @@
 
 #include "platform/WindowsHeaders.h"
 
-#include <commctrl.h>
-
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "frmOrvUninstallMainLogic.h"
+#include "platform/Bounds.h"
 
 namespace velmora {
 
@@ -45,13 +42,12 @@ public:
     void Fit(int left, int top, HFONT font);
 
 private:
-    TBounds Measured(HWND parent, const std::u16string& caption, const TBounds& bounds, HFONT font) const;
+    static TBounds Measured(const std::u16string& caption, const TBounds& bounds, HFONT font);
 };
 
 class TButton : public TControl {
 public:
     void Create(HWND parent, const std::u16string& caption, const TBounds& bounds, int id);
-    std::function<void()> OnClick;
 };
 
 // One row: its own copies of the three texts and a non-owning reference to the

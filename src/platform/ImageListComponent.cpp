@@ -28,14 +28,14 @@ UINT StyleFlags(TDrawingStyle style) {
 }  // namespace
 
 TImageListComponent::~TImageListComponent() {
-    if (handle_ && !shareImages_) ImageList_Destroy(handle_);
+    if (shareImages_) handle_.release();
 }
 
 void TImageListComponent::SetHandle(HIMAGELIST handle) {
     // Replacing a list with itself must not destroy it.
-    if (handle == handle_) return;
-    if (handle_ && !shareImages_) ImageList_Destroy(handle_);
-    handle_ = handle;
+    if (handle == handle_.get()) return;
+    if (shareImages_) handle_.release();
+    handle_.reset(handle);
     if (OnChange) OnChange();
 }
 
@@ -50,27 +50,27 @@ bool TImageListComponent::Create(int width, int height, UINT flags, int initial,
 }
 
 COLORREF TImageListComponent::BkColor() const {
-    return handle_ ? FromNative(ImageList_GetBkColor(handle_)) : bkColor_;
+    return handle_ ? FromNative(ImageList_GetBkColor(handle_.get())) : bkColor_;
 }
 
 void TImageListComponent::SetBkColor(COLORREF color) {
     bkColor_ = color;
-    if (handle_) ImageList_SetBkColor(handle_, ToNative(color));
+    if (handle_) ImageList_SetBkColor(handle_.get(), ToNative(color));
 }
 
 int TImageListComponent::Count() const {
-    return handle_ ? ImageList_GetImageCount(handle_) : 0;
+    return handle_ ? ImageList_GetImageCount(handle_.get()) : 0;
 }
 
 int TImageListComponent::Width() const {
     int width = 0, height = 0;
-    if (!handle_ || !ImageList_GetIconSize(handle_, &width, &height)) return 0;
+    if (!handle_ || !ImageList_GetIconSize(handle_.get(), &width, &height)) return 0;
     return width;
 }
 
 int TImageListComponent::Height() const {
     int width = 0, height = 0;
-    if (!handle_ || !ImageList_GetIconSize(handle_, &width, &height)) return 0;
+    if (!handle_ || !ImageList_GetIconSize(handle_.get(), &width, &height)) return 0;
     return height;
 }
 
@@ -83,7 +83,7 @@ bool TImageListComponent::Draw(HDC dc, int x, int y, int index, bool enabled) co
         style |= ILD_BLEND50;
         blend = GetSysColor(COLOR_BTNFACE);
     }
-    return ImageList_DrawEx(handle_, index, dc, x, y, 0, 0, background, blend, style) != FALSE;
+    return ImageList_DrawEx(handle_.get(), index, dc, x, y, 0, 0, background, blend, style) != FALSE;
 }
 
 }  // namespace velmora

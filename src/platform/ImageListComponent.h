@@ -7,8 +7,6 @@
 
 #include "platform/WindowsHeaders.h"
 
-#include <commctrl.h>
-
 namespace velmora {
 
 // Colours as the component stores them: an RGB value, or one of these markers.
@@ -24,7 +22,7 @@ public:
     TImageListComponent(const TImageListComponent&) = delete;
     TImageListComponent& operator=(const TImageListComponent&) = delete;
 
-    HIMAGELIST Handle() const { return handle_; }
+    HIMAGELIST Handle() const { return handle_.get(); }
     // Attaches another list. The previous one is destroyed unless the component
     // shares its images; OnChange follows when the handle actually changes.
     void SetHandle(HIMAGELIST handle);
@@ -57,10 +55,11 @@ public:
 protected:
     // Forgets the handle without destroying it or notifying: for a list whose
     // owner is about to destroy it.
-    void DetachHandle() { handle_ = nullptr; }
+    void ReleaseHandle() { handle_.release(); }
 
 private:
-    HIMAGELIST handle_ = nullptr;
+    // Held as owned; a shared list is released, never destroyed.
+    unique_himagelist handle_;
     bool shareImages_ = false;
     COLORREF bkColor_ = clNone;
     COLORREF blendColor_ = clNone;

@@ -95,4 +95,11 @@ public:
 
 IProcesses& SystemProcesses();
 
+// The running program's full path (GetModuleFileNameW).
+std::u16string ProgramPath();
+
+// Services the GUI thread's queue until it is empty. A quit request is put back
+// and ends the servicing, so the application's message loop still sees it.
+void ProcessPendingMessages();
+
 }  // namespace velmora

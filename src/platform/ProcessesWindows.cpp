@@ -1,16 +1,13 @@
-// The process seam bound to the Windows functions, and the machine-bound forms
-// of RunAndWait and IsWow64.
+// The process seam bound to the Windows functions, and the plain message pump.
 #include "platform/WindowsHeaders.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
 #undef ShellExecuteEx
 
-#include <utility>
 #include <vector>
 
 #include "platform/Processes.h"
-#include "unitOrvCInstallUtils.h"
 
 namespace velmora {
 
@@ -18,24 +15,6 @@ namespace {
 
 HANDLE ToHandle(ProcessHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 ProcessHandle FromHandle(HANDLE handle) { return reinterpret_cast<ProcessHandle>(handle); }
-
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
-std::u16string FromWide(const wchar_t* text, std::size_t length) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text), length);
-}
-
-// Calls a function that fills a buffer of the given size and answers the length
-// it wrote, or the size it needs when the buffer is too small; empty on failure.
-template <typename Fill>
-std::u16string Filled(Fill fill) {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (;;) {
-        const DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return std::u16string();
-        if (length < buffer.size()) return FromWide(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
-}
 
 std::u16string LongPath(const std::u16string& path) {
     const std::u16string longPath =
@@ -50,10 +29,7 @@ std::u16string WithBackslash(std::u16string path) {
 
 // Where process creation looks for a program named without a directory, in its order.
 std::u16string ProgramSearchPath() {
-    std::u16string program = Filled([](wchar_t* buffer, DWORD size) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
-        return length == size ? size * 2 : length;
-    });
+    std::u16string program = ProgramPath();
     const std::size_t slash = program.find_last_of(u'\\');
     program.resize(slash == std::u16string::npos ? 0 : slash);
     const std::u16string windows =
@@ -76,12 +52,12 @@ public:
         info.wShowWindow = startup.wShowWindow;
         PROCESS_INFORMATION created;
         ZeroMemory(&created, sizeof created);
-        if (!::CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(commandLine), nullptr, nullptr, FALSE,
-                            creationFlags, nullptr, nullptr, &info, &created)) {
+        if (!::CreateProcessW(nullptr, Wide(commandLine), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
+                              &info, &created)) {
             return false;
         }
-        process->hProcess = reinterpret_cast<ProcessHandle>(created.hProcess);
-        process->hThread = reinterpret_cast<ProcessHandle>(created.hThread);
+        process->hProcess = FromHandle(created.hProcess);
+        process->hThread = FromHandle(created.hThread);
         return true;
     }
 
@@ -147,14 +123,14 @@ public:
 
     std::vector<ProcessEntry> ProcessSnapshot() override {
         std::vector<ProcessEntry> entries;
-        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) return entries;
+        const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot) return entries;
         PROCESSENTRY32W entry;
         entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+             more = Process32NextW(snapshot.get(), &entry)) {
             entries.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
         }
-        ::CloseHandle(snapshot);
         return entries;
     }
 
@@ -192,9 +168,21 @@ public:
     }
 };
 
-// Services the queue until it is empty. A quit request is put back and ends the
-// servicing, so the application's message loop still sees it.
-void PlainProcessMessages() {
+}  // namespace
+
+IProcesses& SystemProcesses() {
+    static WindowsProcesses processes;
+    return processes;
+}
+
+std::u16string ProgramPath() {
+    return Filled([](wchar_t* buffer, DWORD size) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
+        return length == size ? size * 2 : length;
+    });
+}
+
+void ProcessPendingMessages() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) {
@@ -205,27 +193,5 @@ void PlainProcessMessages() {
         DispatchMessageW(&msg);
     }
 }
-
-ProcessMessagesProc& CurrentProcessMessages() {
-    static ProcessMessagesProc proc = PlainProcessMessages;
-    return proc;
-}
-
-}  // namespace
-
-IProcesses& SystemProcesses() {
-    static WindowsProcesses processes;
-    return processes;
-}
-
-void SetProcessMessagesProc(ProcessMessagesProc proc) {
-    CurrentProcessMessages() = proc ? std::move(proc) : ProcessMessagesProc(PlainProcessMessages);
-}
-
-int RunAndWait(const std::u16string& commandLine, int showWindow) {
-    return RunAndWait(SystemProcesses(), CurrentProcessMessages(), commandLine, showWindow, 0);
-}
-
-bool IsWow64() { return IsWow64(SystemProcesses()); }
 
 }  // namespace velmora

@@ -1,13 +1,5 @@
 // The file seam bound to the Windows functions (the W forms throughout).
-#include <windows.h>
-
-// The seam's method names are also the Windows headers' A/W macros.
-#undef GetPrivateProfileString
-#undef WritePrivateProfileString
-#undef GetTempPath
-#undef GetFileAttributes
-#undef FindFirstFile
-#undef DeleteFile
+#include "platform/WindowsHeaders.h"
 
 #include <algorithm>
 #include <climits>
@@ -17,12 +9,7 @@
 
 namespace velmora {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
-
 namespace {
-
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 class WindowsProfileFiles final : public IProfileFiles {
 public:
@@ -30,7 +17,7 @@ public:
                                           const char16_t* defaultValue, char16_t* buffer,
                                           std::uint32_t size, const std::u16string& path) override {
         return GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue),
-                                        reinterpret_cast<wchar_t*>(buffer), size, Wide(path));
+                                        Wide(buffer), size, Wide(path));
     }
 
     bool WritePrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* value,
@@ -39,7 +26,7 @@ public:
     }
 
     std::uint32_t GetTempPath(std::uint32_t size, char16_t* buffer) override {
-        return GetTempPathW(size, reinterpret_cast<wchar_t*>(buffer));
+        return GetTempPathW(size, Wide(buffer));
     }
 
     std::uint32_t GetFileAttributes(const std::u16string& path) override {
@@ -64,14 +51,14 @@ public:
 
     bool ReadAllBytes(const std::u16string& path, std::string& bytes) override {
         bytes.clear();
-        const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
+        unique_hfile file(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
         bool ok = true;
         static thread_local char piece[65536];
         for (;;) {
             DWORD got = 0;
-            if (!ReadFile(file, piece, sizeof piece, &got, nullptr)) {
+            if (!ReadFile(file.get(), piece, sizeof piece, &got, nullptr)) {
                 ok = false;
                 break;
             }
@@ -90,7 +77,7 @@ public:
             }
         }
         const DWORD error = GetLastError();
-        CloseHandle(file);
+        file.reset();
         if (!ok) {
             bytes.clear();
             SetLastError(error);

@@ -6,12 +6,9 @@
 
 namespace velmora {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
-
 namespace {
 
 HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
-const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 class WindowsRegistry final : public IRegistry {
 public:
@@ -37,7 +34,7 @@ public:
 
     long EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
         DWORD length = nameLen ? *nameLen : 0;
-        const LONG rc = RegEnumKeyExW(ToHkey(key), index, reinterpret_cast<wchar_t*>(name), &length,
+        const LONG rc = RegEnumKeyExW(ToHkey(key), index, Wide(name), &length,
                                       nullptr, nullptr, nullptr, nullptr);
         if (nameLen) *nameLen = length;
         return rc;

@@ -1,10 +1,15 @@
-// <windows.h> for the Windows bindings. The seams name their operations after the
-// Windows functions, which <windows.h> defines as macros for their A/W forms;
-// those macros are removed here so the names stay the seams' own. Bindings call
-// the W forms explicitly.
+// The Windows layer's one header: <windows.h> and the common controls, the
+// conversion between the program's UTF-16 text and the API's wchar_t, and an
+// owner type per handle kind.
+//
+// The seams name their operations after the Windows functions, which
+// <windows.h> defines as macros for their A/W forms; those macros are removed
+// here so the names stay the seams' own. Bindings call the W forms explicitly.
 #pragma once
 
 #include <windows.h>
+
+#include <commctrl.h>
 
 #undef CreateProcess
 #undef DeleteFile
@@ -15,3 +20,58 @@
 #undef QueryFullProcessImageName
 #undef SearchPath
 #undef WritePrivateProfileString
+
+#include <string>
+#include <vector>
+
+#include "platform/UniqueAny.h"
+
+namespace velmora {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
+
+inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+inline const wchar_t* Wide(const std::u16string& text) { return Wide(text.c_str()); }
+inline std::u16string FromWide(const wchar_t* text, std::size_t length) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// Calls a function that fills a buffer of the given size and answers the length
+// it wrote, or the size it needs when the buffer is too small; empty on failure.
+template <typename Fill>
+std::u16string Filled(Fill fill) {
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        const DWORD length = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::u16string();
+        if (length < buffer.size()) return FromWide(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+inline void ReleaseScreenDc(HDC dc) { ReleaseDC(nullptr, dc); }
+// A window whose procedure finds its object through GWLP_USERDATA: the link is
+// cut first, so nothing its destruction sends reaches an object going away.
+inline void DestroyObjectWindow(HWND hwnd) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    DestroyWindow(hwnd);
+}
+
+using unique_hkey = unique_any<HKEY, &RegCloseKey>;
+// Process and thread handles: null when there is none.
+using unique_handle = unique_any<HANDLE, &CloseHandle>;
+// Files and snapshots: INVALID_HANDLE_VALUE when there is none.
+using unique_hfile = unique_any<HANDLE, &CloseHandle, -1>;
+using unique_hfind = unique_any<HANDLE, &FindClose, -1>;
+using unique_hfont = unique_any<HFONT, &DeleteObject>;
+using unique_hbitmap = unique_any<HBITMAP, &DeleteObject>;
+using unique_hdc = unique_any<HDC, &DeleteDC>;
+using unique_screen_dc = unique_any<HDC, &ReleaseScreenDc>;
+using unique_hwnd = unique_any<HWND, &DestroyWindow>;
+using unique_object_hwnd = unique_any<HWND, &DestroyObjectWindow>;
+// Only for a list the program made itself: never the shell's system image list
+// nor one a control owns.
+using unique_himagelist = unique_any<HIMAGELIST, &ImageList_Destroy>;
+
+}  // namespace velmora

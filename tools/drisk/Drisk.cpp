@@ -29,11 +29,12 @@ void DateBack(HANDLE file) {
 
 // Writes the file beside its final place and then moves it there, so a reader
 // never meets a half-written file, whatever happens to this process.
-bool WriteFileAtomically(const std::wstring& path, const std::u16string& text) {
-    const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
-    const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+bool WriteFileAtomically(const std::u16string& path, const std::u16string& text) {
+    using namespace velmora;
+    const std::wstring temporary = Wide(path) + (L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp");
+    unique_hfile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
 
     std::string bytes = "\xFF\xFE";  // UTF-16LE byte-order mark
     bytes.reserve(2 + text.size() * 2);
@@ -42,11 +43,12 @@ bool WriteFileAtomically(const std::wstring& path, const std::u16string& text) {
         bytes += static_cast<char>(c >> 8);
     }
     DWORD written = 0;
-    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size() && FlushFileBuffers(file);
-    if (ok) DateBack(file);
-    CloseHandle(file);
-    if (ok && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const bool ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size() && FlushFileBuffers(file.get());
+    if (ok) DateBack(file.get());
+    // Closed before the move: an open file cannot be renamed.
+    file.reset();
+    if (ok && MoveFileExW(temporary.c_str(), Wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;
     }
     DeleteFileW(temporary.c_str());
@@ -61,7 +63,7 @@ int Run() {
     drisk::CollectEntries(SystemRegistry(), kHKeyCurrentUser, entries);
 
     const std::u16string path = GetTempDirectory() + kHandOffFileName;
-    return WriteFileAtomically(std::wstring(path.begin(), path.end()), drisk::FormatHandOffFile(entries)) ? 0 : 1;
+    return WriteFileAtomically(path, drisk::FormatHandOffFile(entries)) ? 0 : 1;
 }
 
 }  // namespace
