@@ -183,59 +183,36 @@ TEST_F(Velmora, TheKeyboardStartsOnTheListAndReachesEveryControl) {
     EXPECT_EQ(process_->WaitForExit(30000), 0u);
 }
 
-// The prefix's pixels per inch, as Wine reads them when a program starts; the
-// earlier setting comes back at the end.
-class PixelsPerInch {
-public:
-    explicit PixelsPerInch(DWORD dpi) {
-        for (Setting& setting : settings_) {
-            HKEY key = nullptr;
-            RegCreateKeyExW(setting.root, setting.path, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr);
-            DWORD size = sizeof setting.old;
-            setting.had = RegQueryValueExW(key, L"LogPixels", nullptr, nullptr, (BYTE*)&setting.old, &size) == ERROR_SUCCESS;
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE*)&dpi, sizeof dpi);
-            RegCloseKey(key);
-        }
+// Sets the prefix's pixels per inch, as Wine reads them when a program starts;
+// none means the default (96).
+void SetPixelsPerInch(const DWORD* dpi) {
+    for (const auto& [root, path] : {std::pair{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}}) {
+        HKEY key = nullptr;
+        RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr);
+        dpi ? RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE*)dpi, sizeof *dpi) : RegDeleteValueW(key, L"LogPixels");
+        RegCloseKey(key);
     }
-    ~PixelsPerInch() {
-        for (const Setting& setting : settings_) {
-            HKEY key = nullptr;
-            if (RegOpenKeyExW(setting.root, setting.path, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) continue;
-            if (setting.had) RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE*)&setting.old, sizeof setting.old);
-            else RegDeleteValueW(key, L"LogPixels");
-            RegCloseKey(key);
-        }
-    }
-
-private:
-    struct Setting {
-        HKEY root;
-        const wchar_t* path;
-        bool had = false;
-        DWORD old = 0;
-    } settings_[2] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
-};
+}
 
 TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
     // Read as the window lays itself out, not as scaled for a caller unaware of DPI.
     using SetContext = HANDLE(WINAPI*)(HANDLE);
     const auto setContext = (SetContext)(void*)GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext");
     ASSERT_NE(setContext, nullptr);
-    const HANDLE oldContext = setContext((HANDLE)-3);  // per-monitor aware
+    setContext((HANDLE)-3);  // per-monitor aware
     Install(L"P1");
-    // The client size, the label, list and buttons, the column widths and the
-    // row height (which follows the tiles), at the designed size and after a resize.
+    // The client size, the label, list and buttons, the column widths and the row
+    // height (which follows the tiles), as started and after a resize.
     auto layout = [&](int width, int height) {
+        Start();
         std::vector<LONG> at;
         for (int resized = 0; resized < 2; ++resized) {
-            if (resized) {
-                const SIZE before = ClientSize(main_);
-                RECT outer{};
-                GetWindowRect(main_, &outer);
-                SetWindowPos(main_, nullptr, 0, 0, width + (outer.right - outer.left) - before.cx,
-                             height + (outer.bottom - outer.top) - before.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_ASYNCWINDOWPOS);
-                WaitUntil([&] { return ClientSize(main_).cx != before.cx; }, "a new size");
-            }
+            const SIZE before = ClientSize(main_);
+            RECT outer{};
+            GetWindowRect(main_, &outer);
+            if (resized) SetWindowPos(main_, nullptr, 0, 0, width + outer.right - outer.left - before.cx,
+                                      height + outer.bottom - outer.top - before.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_ASYNCWINDOWPOS);
+            if (resized) WaitUntil([&] { return ClientSize(main_).cx != before.cx; }, "a new size");
             RoundTripMs(main_, kTimeoutMs);  // the window has handled its new size
             Sleep(200);
             const SIZE client = ClientSize(main_);
@@ -252,16 +229,11 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
         process_->WaitForExit(30000);
         return at;
     };
-    Start();
     const std::vector<LONG> designed = layout(600, 400);
-    std::vector<LONG> scaled;
-    {
-        PixelsPerInch dpi(144);
-        Start();
-        Screenshot(L"144dpi");
-        scaled = layout(900, 600);
-    }
-    setContext(oldContext);
+    const DWORD dpi = 144;
+    SetPixelsPerInch(&dpi);
+    const std::shared_ptr<void> restore(nullptr, [](void*) { SetPixelsPerInch(nullptr); });
+    const std::vector<LONG> scaled = layout(900, 600);
     ASSERT_EQ(scaled.size(), designed.size());
     for (std::size_t i = 0; i < designed.size(); ++i) EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;
 }

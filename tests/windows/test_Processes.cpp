@@ -1,11 +1,9 @@
-// RunAndWait with what only real Windows shows: a program that needs
-// elevation (process creation answers 740; the real ShellExecuteExW starts
-// it), and real NSIS uninstallers that hand over to a copy of themselves.
+// RunAndWait with a program that needs elevation, as only real Windows shows
+// it: process creation answers 740, and the real ShellExecuteExW starts it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <sstream>
 #include <vector>
 
 #include "Support.h"
@@ -108,47 +106,6 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     EXPECT_EQ(RunAndWait(missing, nullptr, u"velmora_no_such_program /S", SW_SHOW), -1);
     EXPECT_TRUE(missing.shellStarts.empty());
     DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
-}
-
-std::u16string NsisUninstallString(const std::wstring& product) {
-    const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsis" + product;
-    wchar_t value[1024] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-        return u"";
-    return U16(value);
-}
-
-TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring log = std::wstring(temp) + L"velmora-nsis.log";
-    DeleteFileW(log.c_str());
-    for (const wchar_t* product : {L"A", L"B"})
-        ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
-    const std::u16string a = NsisUninstallString(L"A"), b = NsisUninstallString(L"B");
-    ASSERT_FALSE(a.empty());
-    ASSERT_FALSE(b.empty());
-
-    // Each returns only when its copy has removed the entry and ended.
-    EXPECT_EQ(RunAndWait(SystemProcesses(), nullptr, a, SW_SHOW), 0);
-    EXPECT_TRUE(NsisUninstallString(L"A").empty());
-    EXPECT_FALSE(NsisUninstallString(L"B").empty());
-    EXPECT_EQ(RunAndWait(SystemProcesses(), nullptr, b, SW_SHOW), 0);
-    EXPECT_TRUE(NsisUninstallString(L"B").empty());
-
-    std::istringstream lines(ReadFileBytes(log));
-    std::vector<std::string> events;
-    const std::string tempUtf8 = ToUtf8(U16(temp));
-    for (std::string product, what, folder; lines >> product >> what;) {
-        events.push_back(product + " " + what);
-        if (what != "start") continue;
-        // The work was done by a copy in the temporary folder, not by the program started.
-        std::getline(lines, folder);
-        EXPECT_EQ(folder.substr(1, tempUtf8.size()), tempUtf8);
-    }
-    EXPECT_EQ(events, (std::vector<std::string>{"A start", "A end", "B start", "B end"}));
-    DeleteFileW(log.c_str());
 }
 
 }  // namespace
