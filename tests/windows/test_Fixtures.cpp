@@ -18,7 +18,6 @@ std::vector<std::string> Fixtures(const wchar_t* kind, const char* extension) {
     std::vector<std::string> names;
     for (const auto& item : std::filesystem::directory_iterator(FixtureDirectory() + kind))
         if (item.path().extension() == extension) names.push_back(item.path().stem().string());
-    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -80,6 +79,14 @@ TEST(Companion, TheOtherViewAndTheUsersEntriesArriveIntact) {
     ClearUninstallKeys();  // what is read comes from the file alone
     EXPECT_EQ(Load(), Expected(dir + L"drisk.expected"));
     EXPECT_FALSE(FileExists(HandOffPath()));
+
+    // A file it cannot put in place (a directory holds the name) is given up whole: no temporary file stays.
+    ASSERT_TRUE(CreateDirectoryW(HandOffPath().c_str(), nullptr));
+    EXPECT_EQ(RunAndWait(u"Drisk.x64", SW_HIDE), 1);
+    WIN32_FIND_DATAW found;
+    EXPECT_EQ(FindFirstFileW((HandOffPath() + L".*.tmp").c_str(), &found), INVALID_HANDLE_VALUE);
+    RemoveDirectoryW(HandOffPath().c_str());
+    RunProgram(L"cmd.exe /c del \"" + HandOffPath() + L".*.tmp\"");  // what a faulty run may have left
 }
 
 }  // namespace velmora::testing
