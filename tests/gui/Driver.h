@@ -1,6 +1,6 @@
 // Drives a Windows program's window from outside, as a user would: finds its
 // windows and controls, reads and ticks its list view, presses buttons, answers
-// its message boxes and takes screenshots. Every wait has a timeout; a timeout or
+// its message boxes. Every wait has a timeout; a timeout or
 // a refused operation throws DriverError saying what was expected, so that a
 // test fails instead of hanging.
 #pragma once
@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cwchar>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -45,26 +44,25 @@ class Process {
 public:
     explicit Process(std::wstring commandLine, const std::wstring& directory) {
         STARTUPINFOW startup{sizeof startup};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup, &info_))
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup, &info))
             throw DriverError("cannot start " + Narrow(commandLine));
+        thread_.reset(info.hThread), process_.reset(info.hProcess), id_ = info.dwProcessId;
     }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
     ~Process() {
-        if (IsRunning()) TerminateProcess(info_.hProcess, 1), WaitForSingleObject(info_.hProcess, 5000);
-        CloseHandle(info_.hThread);
-        CloseHandle(info_.hProcess);
+        if (IsRunning()) TerminateProcess(process_.get(), 1), WaitForSingleObject(process_.get(), 5000);
     }
-    DWORD Id() const { return info_.dwProcessId; }
-    bool IsRunning() const { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+    DWORD Id() const { return id_; }
+    bool IsRunning() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
     DWORD WaitForExit(DWORD timeoutMs) const {  // the exit code
         DWORD code = 0;
-        if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) throw DriverError("the program did not end");
-        return GetExitCodeProcess(info_.hProcess, &code), code;
+        if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) throw DriverError("the program did not end");
+        return GetExitCodeProcess(process_.get(), &code), code;
     }
 
 private:
-    PROCESS_INFORMATION info_{};
+    unique_handle thread_, process_;  // the process closed first
+    DWORD id_ = 0;
 };
 
 inline std::wstring WindowText(HWND window) {
@@ -117,7 +115,7 @@ inline void ClickButton(HWND button) { Post(button, BM_CLICK); }
 
 // Keys as keyboard input to the window, made the foreground window first: a
 // chord such as {VK_SHIFT, VK_TAB} goes down in order and up in reverse.
-inline void PressKeys(HWND window, std::initializer_list<WORD> chord) {
+inline void PressKeys(HWND window, const std::vector<WORD>& chord) {
     WaitUntil([&] { return SetForegroundWindow(window), GetForegroundWindow() == window; }, "the window in front");
     std::vector<INPUT> keys(chord.size() * 2);
     std::size_t i = 0;
@@ -133,18 +131,13 @@ inline void PressKeys(HWND window, std::initializer_list<WORD> chord) {
     if (SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size()) throw DriverError("SendInput refused");
 }
 
-// The control that has the keyboard in the window's thread, once it is the one expected.
+// The control that has the keyboard in the window's thread, once it is the one
+// expected or after five seconds.
 inline HWND Focus(HWND window, HWND expected) {
-    HWND focus = nullptr;
-    try {
-        WaitUntil([&] {
-            GUITHREADINFO info{sizeof info};
-            focus = GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
-            return focus == expected;
-        }, "the focus", 5000);
-    } catch (const DriverError&) {
-    }
-    return focus;
+    GUITHREADINFO info{sizeof info};
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20))
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus == expected) break;
+    return info.hwndFocus;
 }
 
 // The time a WM_NULL takes to be answered; nullopt if no answer came within timeoutMs.
@@ -188,21 +181,18 @@ public:
     explicit RemoteListView(HWND listView) : list_(listView) {
         DWORD processId = 0;
         GetWindowThreadProcessId(listView, &processId);
-        process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-        remote_ = (char*)VirtualAllocEx(process_, nullptr, kItemBytes + kTextChars * 2, MEM_COMMIT, PAGE_READWRITE);
+        process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
+        remote_ = (char*)VirtualAllocEx(process_.get(), nullptr, kItemBytes + kTextChars * 2, MEM_COMMIT, PAGE_READWRITE);
         if (!remote_) throw DriverError("cannot reach into the list view's process");
     }
-    RemoteListView(const RemoteListView&) = delete;
-    RemoteListView& operator=(const RemoteListView&) = delete;
-    ~RemoteListView() {
-        VirtualFreeEx(process_, remote_, 0, MEM_RELEASE);
-        CloseHandle(process_);
-    }
+    ~RemoteListView() { VirtualFreeEx(process_.get(), remote_, 0, MEM_RELEASE); }
     int RowCount() const { return (int)Send(LVM_GETITEMCOUNT, 0, nullptr, 0); }
     std::wstring Text(int row, int column) const {
         LVITEMW item{0, 0, column, 0, 0, (wchar_t*)(remote_ + kItemBytes), kTextChars};
         Send(LVM_GETITEMTEXTW, row, &item, sizeof item);
-        return RemoteText();
+        std::wstring text(kTextChars, L'\0');
+        ReadProcessMemory(process_.get(), remote_ + kItemBytes, &text[0], kTextChars * 2, nullptr);
+        return text.substr(0, std::wcslen(text.c_str()));
     }
     std::vector<ListRow> Rows(int columns = 3) const {
         std::vector<ListRow> rows;
@@ -233,42 +223,15 @@ private:
     // Sends a message whose item, if any, is copied there and back.
     LRESULT Send(UINT message, WPARAM wParam, void* item, std::size_t size) const {
         DWORD_PTR result = 0;
-        if (size) WriteProcessMemory(process_, remote_, item, size, nullptr);
+        if (size) WriteProcessMemory(process_.get(), remote_, item, size, nullptr);
         if (!SendMessageTimeoutW(list_, message, wParam, size ? (LPARAM)remote_ : 0, SMTO_NORMAL, kTimeoutMs, &result))
             throw DriverError("the list view did not answer message " + std::to_string(message));
-        if (size) ReadProcessMemory(process_, remote_, item, size, nullptr);
+        if (size) ReadProcessMemory(process_.get(), remote_, item, size, nullptr);
         return (LRESULT)result;
     }
-    std::wstring RemoteText() const {
-        std::wstring text(kTextChars, L'\0');
-        ReadProcessMemory(process_, remote_ + kItemBytes, &text[0], kTextChars * 2, nullptr);
-        return text.substr(0, std::wcslen(text.c_str()));
-    }
     HWND list_;
-    HANDLE process_;
+    unique_handle process_;
     char* remote_;
 };
-
-// Writes the screen to dir\name.bmp, dir being VELMORA_SCREENSHOTS or the temporary directory.
-inline void SaveScreenshot(const std::wstring& name) {
-    wchar_t dir[MAX_PATH] = {};
-    if (!GetEnvironmentVariableW(L"VELMORA_SCREENSHOTS", dir, MAX_PATH)) GetTempPathW(MAX_PATH, dir);
-    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    BITMAPINFOHEADER header{sizeof header, width, height, 1, 24, BI_RGB, DWORD((width * 3 + 3) & ~3) * height};
-    BITMAPFILEHEADER file{0x4D42, DWORD(sizeof file + sizeof header + header.biSizeImage), 0, 0, sizeof file + sizeof header};
-    const HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    const HGDIOBJ old = SelectObject(memory, CreateDIBSection(screen, (BITMAPINFO*)&header, DIB_RGB_COLORS, &bits, nullptr, 0));
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    GdiFlush();
-    const HANDLE out = CreateFileW((std::wstring(dir) + L"\\" + name + L".bmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    for (const auto& [data, size] : {std::pair<const void*, DWORD>{&file, sizeof file}, {&header, sizeof header}, {bits, header.biSizeImage}})
-        WriteFile(out, data, size, &written, nullptr);
-    CloseHandle(out);
-    DeleteObject(SelectObject(memory, old));
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-}
 
 }  // namespace velmora::gui

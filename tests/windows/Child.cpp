@@ -7,30 +7,32 @@
 //   --spawn COMMANDLINE  starts it and does not wait
 //   --sleep MS
 //   --exit CODE          the exit code
-#include <windows.h>
+#include "platform/WindowsHeaders.h"
+
 #include <shellapi.h>
 
 #include <string>
 
 namespace {
+using velmora::unique_handle;
+using velmora::unique_hkey;
 
 void Write(const std::wstring& path, const std::wstring& text, bool append) {
     std::string utf8(text.size() * 3 + 1, '\0');
     utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &utf8[0], (int)utf8.size(), nullptr, nullptr));
-    const HANDLE file = CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr);
+    const velmora::unique_hfile file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    WriteFile(file, utf8.data(), (DWORD)utf8.size(), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(file.get(), utf8.data(), (DWORD)utf8.size(), &written, nullptr);
 }
 
 // Opens HKLM\PATH or HKCU\PATH in the view, writable.
-HKEY Open(const std::wstring& key, const wchar_t* view) {
+unique_hkey Open(const std::wstring& key, const wchar_t* view) {
     const REGSAM flag = std::wstring(view) == L"32" ? KEY_WOW64_32KEY : std::wstring(view) == L"64" ? KEY_WOW64_64KEY : 0;
     HKEY handle = nullptr;
     RegCreateKeyExW(key.compare(0, 4, L"HKCU") ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key.substr(5).c_str(), 0, nullptr, 0,
                     KEY_ALL_ACCESS | flag, nullptr, &handle, nullptr);
-    return handle;
+    return unique_hkey(handle);
 }
 
 }  // namespace
@@ -44,19 +46,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         if (step == L"--record") Write(arg, GetCommandLineW(), false);
         if (step == L"--log") log = arg, name = third, Write(log, name + L" start\r\n", true);
         if (step == L"--remove") {
-            const HKEY parent = Open(arg.substr(0, arg.find_last_of(L'\\')), third.c_str());
-            if (RegDeleteTreeW(parent, arg.substr(arg.find_last_of(L'\\') + 1).c_str()) != ERROR_SUCCESS) exitCode = 81;
-            RegCloseKey(parent);
+            const unique_hkey parent = Open(arg.substr(0, arg.find_last_of(L'\\')), third.c_str());
+            if (RegDeleteTreeW(parent.get(), arg.substr(arg.find_last_of(L'\\') + 1).c_str()) != ERROR_SUCCESS) exitCode = 81;
         }
-        if (step == L"--corrupt") {
-            const HKEY key = Open(arg, third.c_str());
-            RegSetValueExW(key, L"DisplayName", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"One\0Two\0"), 18);
-            RegCloseKey(key);
-        }
+        if (step == L"--corrupt")
+            RegSetValueExW(Open(arg, third.c_str()).get(), L"DisplayName", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"One\0Two\0"), 18);
         if (step == L"--spawn") {
             STARTUPINFOW startup{sizeof startup};
             PROCESS_INFORMATION process{};
             if (!CreateProcessW(nullptr, argv[i + 1], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) exitCode = 92;
+            const unique_handle thread(process.hThread), started(process.hProcess);  // not waited for
         }
         if (step == L"--sleep") Sleep(std::wcstoul(arg.c_str(), nullptr, 10));
         if (step == L"--exit") exitCode = static_cast<int>(std::wcstol(arg.c_str(), nullptr, 10));

@@ -45,10 +45,9 @@ int RunProgram(std::wstring commandLine) {
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
         return -1;
-    DWORD code = WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const unique_handle thread(process.hThread), owned(process.hProcess);  // the process closed first
+    DWORD code = WaitForSingleObject(owned.get(), INFINITE);
+    GetExitCodeProcess(owned.get(), &code);
     return static_cast<int>(code);
 }
 
