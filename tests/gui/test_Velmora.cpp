@@ -225,24 +225,6 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
     for (std::size_t i = 0; i < designed.size(); ++i) EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;
 }
 
-TEST_F(Velmora, UninstallersThatHandOverToACopyOfThemselvesRunOneAfterAnother) {
-    const std::wstring log = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";  // where the products log
-    DeleteFileW(log.c_str());
-    // Real NSIS-built products: each uninstaller copies itself into the
-    // temporary folder, starts the copy and ends at once; the copy does the work.
-    for (const wchar_t* product : {L"A", L"B"})
-        ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
-    Start();
-    ASSERT_EQ(Names(), (std::vector<std::wstring>{L"NSIS Product A", L"NSIS Product B"}));
-    rows_->SetTicked(0, true);
-    rows_->SetTicked(1, true);
-    Confirm(IDYES);
-    WaitForCommand();
-    EXPECT_EQ(Log(log), (std::vector<std::string>{"B start", "B end", "A start", "A end"}));
-    EXPECT_EQ(rows_->RowCount(), 0);
-    DeleteFileW(log.c_str());
-}
-
 // The uninstall command: the rows ticked, the answer, the uninstallers' runs
 // in order, and the rows left after the rebuild.
 struct Uninstall {
@@ -265,6 +247,13 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
         Install(L"P1");
         Install(L"P2", L"HKLM", 64);
         Install(L"P3", L"HKCU", 64);
+    } else if (name == "nsis") {
+        // Real NSIS-built products: each uninstaller copies itself into the temporary
+        // folder, starts the copy and ends at once; the copy does the work and logs here.
+        log_ = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
+        DeleteFileW(log_.c_str());
+        for (const wchar_t* product : {L"A", L"B"})
+            ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
     } else if (name == "shellish") {
         Install(L"P1", L"HKLM", 32, false, L"", shellish);
     } else {
@@ -311,6 +300,8 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
     // P4's uninstaller leaves a process of its own running: only it is waited for.
     Uninstall{"spawns", {3}, IDYES, {"P4 start", "P4 end"}, {L"P1 product", L"P2 product", L"P3 product", L"P5 product"}},
     Uninstall{"shellish", {0}, IDYES, {}, {L"P1 product"}},
+    // Each copy ends before the next uninstaller starts.
+    Uninstall{"nsis", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
     Uninstall{"closed", {1}, IDYES, {"P2 start", "P2 end"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
