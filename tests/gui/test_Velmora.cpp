@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 #include "Driver.h"
 #include "Support.h"
@@ -76,19 +77,19 @@ protected:
     }
     // An entry "KEY product" whose uninstaller is the child program: it logs its
     // run and, unless kept, removes the entry; `steps` follow. The command line
-    // is stored as REG_EXPAND_SZ, as given.
+    // is stored as REG_EXPAND_SZ, as given, in the hive's 32- or 64-bit view.
     void Install(const std::wstring& key, const std::wstring& hive = L"HKLM", int view = 32, bool keep = false,
                  const std::wstring& steps = L"", std::wstring command = L"") {
         const std::wstring path = hive + L"\\" + kUninstallKey + key;
         if (command.empty())
             command = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --log \"" + log_ + L"\" " + key +
                       (keep ? L"" : L" --remove \"" + path + L"\" " + std::to_wstring(view)) + steps;
-        std::wstring hex;
-        wchar_t byte[8];
-        for (const wchar_t c : command + L'\0') swprintf(byte, 8, L",%02x,%02x", c & 0xFF, c >> 8), hex += byte;
-        ImportRegText(L"[" + std::wstring(hive == L"HKCU" ? L"HKEY_CURRENT_USER" : L"HKEY_LOCAL_MACHINE") + path.substr(4) +
-                          L"]\r\n\"DisplayName\"=\"" + key + L" product\"\r\n\"UninstallString\"=hex(2):" + hex.substr(1) + L"\r\n",
-                      view);
+        HKEY created = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(hive == L"HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, path.substr(5).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS | (view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), nullptr, &created, nullptr), 0);
+        const unique_hkey entry(created);
+        for (const auto& [name, type, text] : {std::tuple{L"DisplayName", REG_SZ, key + L" product"}, {L"UninstallString", REG_EXPAND_SZ, command}})
+            RegSetValueExW(entry.get(), name, 0, type, (const BYTE*)text.c_str(), DWORD(text.size() + 1) * 2);
     }
     // Presses the uninstall button, checks and answers the confirmation.
     void Confirm(int answer) {

@@ -33,11 +33,6 @@ std::string ReadFileBytes(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    if (!(std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes))
-        throw std::runtime_error("cannot write " + std::filesystem::path(path).string());
-}
-
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 int RunProgram(std::wstring commandLine) {
@@ -55,13 +50,6 @@ void ImportRegFile(const std::wstring& path, int viewBits) {
     // Wine's reg.exe now and then fails an import at once; a second try succeeds.
     for (int attempt = 0; RunProgram(L"reg.exe import \"" + path + L"\" /reg:" + std::to_wstring(viewBits)) != 0; Sleep(200))
         if (++attempt == 3) throw std::runtime_error("reg import failed: " + std::filesystem::path(path).string());
-}
-
-void ImportRegText(const std::wstring& text, int viewBits) {
-    std::string bytes = "\xFF\xFE";
-    for (const wchar_t c : L"Windows Registry Editor Version 5.00\r\n\r\n" + text) bytes += {char(c & 0xFF), char(c >> 8)};
-    WriteFileBytes(TempFile(L"import") + L".reg", bytes);
-    ImportRegFile(TempFile(L"import") + L".reg", viewBits);
 }
 
 void ClearUninstallKeys(int viewBits) {

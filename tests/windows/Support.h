@@ -14,14 +14,12 @@ std::wstring ProgramDirectory();  // the running test program's, with a trailing
 std::wstring TempFile(const std::wstring& tag);  // a name in the temporary directory, unique to this process
 std::wstring HandOffPath();
 std::string ReadFileBytes(const std::wstring& path);
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 // Starts the command line hidden and waits: its exit code, or -1.
 int RunProgram(std::wstring commandLine);
-// reg.exe import of a file, or of text (written out as UTF-16 first), into the
-// 32- or 64-bit view (the current user's key has one view).
+// reg.exe import of a file into the 32- or 64-bit view (the current user's key
+// has one view).
 void ImportRegFile(const std::wstring& path, int viewBits);
-void ImportRegText(const std::wstring& text, int viewBits);
 // Removes the Uninstall keys of both machine views and of the current user, or
 // of the one machine view.
 void ClearUninstallKeys(int viewBits = 0);
