@@ -38,10 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (utf16) files.bytes.replace(0, std::min<std::size_t>(2, files.bytes.size()), "\xFF\xFE");
     files.ansiChars = in.ConsumeIntegralInRange<std::uint32_t>(0, 40000);
     files.readable = in.ConsumeIntegralInRange(0, 7) != 0;
-    static const std::uint32_t kAttributes[] = {0x20, kFileAttributeReadOnly, kFileAttributeDirectory, kInvalidFileAttributes};
-    static const long kErrors[] = {kErrorFileNotFound, kErrorPathNotFound, kErrorInvalidName, kErrorSharingViolation, kErrorAccessDenied};
-    files.attributes = kAttributes[in.ConsumeIntegralInRange(0, 3)];
-    files.error = kErrors[in.ConsumeIntegralInRange(0, 4)];
+    files.attributes = in.PickValueInArray({0x20u, kFileAttributeReadOnly, kFileAttributeDirectory, kInvalidFileAttributes});
+    files.error = in.PickValueInArray({kErrorFileNotFound, kErrorPathNotFound, kErrorInvalidName, kErrorSharingViolation, kErrorAccessDenied});
     files.searchFinds = in.ConsumeBool();
     files.foundAttributes = in.ConsumeBool() ? 0x20 : kFileAttributeDirectory;
 

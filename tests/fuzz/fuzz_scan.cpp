@@ -64,13 +64,11 @@ std::vector<std::uint8_t> ValueData(FuzzedDataProvider& in) {
 }
 
 std::uint32_t ValueType(FuzzedDataProvider& in) {
-    static const std::uint32_t kTypes[] = {kRegSz, kRegSz, kRegExpandSz, kRegDword, kRegBinary, kRegMultiSz, kRegNone, 0x12345};
-    return kTypes[in.ConsumeIntegralInRange(0, 7)];
+    return in.PickValueInArray({kRegSz, kRegSz, kRegExpandSz, kRegDword, kRegBinary, kRegMultiSz, kRegNone, 0x12345u});
 }
 
 std::uint32_t Access(FuzzedDataProvider& in) {
-    static const std::uint32_t kRights[] = {kKeyRead, 0x20009, kKeyQueryValue, kKeyEnumerateSubKeys, 0};
-    return kRights[in.ConsumeIntegralInRange(0, 4)];
+    return in.PickValueInArray({kKeyRead, 0x20009u, kKeyQueryValue, kKeyEnumerateSubKeys, 0u});
 }
 
 // The text the scan must give for a value: its UTF-16 units up to the first

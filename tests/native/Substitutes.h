@@ -104,9 +104,7 @@ public:
     long CloseKey(RegKey key) override { return handles.erase(key) ? kErrorSuccess : (++misuse, kErrorInvalidHandle); }
 
 private:
-    void Call() {
-        if (onCall) onCall();
-    }
+    void Call() { if (onCall) onCall(); }
     long Opened(RegKey key, std::uint32_t right, int& index) {
         Call();
         const auto handle = handles.find(key);
