@@ -117,16 +117,11 @@ inline void ClickButton(HWND button) { Post(button, BM_CLICK); }
 // chord such as {VK_SHIFT, VK_TAB} goes down in order and up in reverse.
 inline void PressKeys(HWND window, const std::vector<WORD>& chord) {
     WaitUntil([&] { return SetForegroundWindow(window), GetForegroundWindow() == window; }, "the window in front");
-    std::vector<INPUT> keys(chord.size() * 2);
-    std::size_t i = 0;
-    for (const WORD code : chord) {
-        for (const std::size_t at : {i, keys.size() - 1 - i}) {
-            keys[at].type = INPUT_KEYBOARD;
-            keys[at].ki.wVk = code;
-            keys[at].ki.wScan = static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC));
-            keys[at].ki.dwFlags = at == i ? 0 : KEYEVENTF_KEYUP;
-        }
-        ++i;
+    std::vector<INPUT> keys(chord.size() * 2, INPUT{INPUT_KEYBOARD});
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const bool down = i < chord.size();
+        const WORD code = chord[down ? i : keys.size() - 1 - i];
+        keys[i].ki = {code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)), DWORD(down ? 0 : KEYEVENTF_KEYUP)};
     }
     if (SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size()) throw DriverError("SendInput refused");
 }

@@ -187,13 +187,10 @@ TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
 
 // Sets the prefix's pixels per inch, as Wine reads them when a program starts;
 // none means the default (96).
-void SetPixelsPerInch(const DWORD* dpi) {
-    for (const auto& [root, path] : {std::pair{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}}) {
-        HKEY created = nullptr;
-        RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created, nullptr);
-        const unique_hkey key(created);
-        dpi ? RegSetValueExW(key.get(), L"LogPixels", 0, REG_DWORD, (const BYTE*)dpi, sizeof *dpi) : RegDeleteValueW(key.get(), L"LogPixels");
-    }
+void SetPixelsPerInch(const std::wstring& dpi) {
+    for (const wchar_t* key : {L"HKCU\\Control Panel\\Desktop", L"HKCC\\Software\\Fonts"})
+        RunProgram(L"reg.exe " + (dpi.empty() ? L"delete \"" + std::wstring(key) + L"\"" : L"add \"" + std::wstring(key) + L"\" /t REG_DWORD /d " + dpi) +
+                   L" /v LogPixels /f /reg:64");
 }
 
 TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
@@ -218,9 +215,8 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
         return at;
     };
     const std::vector<LONG> designed = layout(600, 400);
-    const DWORD dpi = 144;
-    SetPixelsPerInch(&dpi);
-    const scope_exit restore([] { SetPixelsPerInch(nullptr); });
+    SetPixelsPerInch(L"144");
+    const scope_exit restore([] { SetPixelsPerInch(L""); });
     const std::vector<LONG> scaled = layout(900, 600);
     ASSERT_EQ(scaled.size(), designed.size());
     for (std::size_t i = 0; i < designed.size(); ++i) EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;

@@ -108,5 +108,20 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
 }
 
+// A real NSIS uninstaller copies itself into the temporary folder, starts the
+// copy and ends at once: RunAndWait returns once the copy has done its work.
+TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
+    const std::wstring log = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
+    ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
+    DeleteFileW(log.c_str());
+    wchar_t command[2 * MAX_PATH] = {};
+    DWORD size = sizeof command;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsisA",
+                           L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size), 0);
+    EXPECT_EQ(RunAndWait(U16(command), SW_HIDE), 0);
+    EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for the copy: " << ReadFileBytes(log);
+    DeleteFileW(log.c_str());
+}
+
 }  // namespace
 }  // namespace velmora::testing
