@@ -105,13 +105,17 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
     EXPECT_EQ(files.flushes, 1);
 }
 
-// The text conversions the error display uses on what an exception says.
+// The text conversions the error display uses on what an exception says, and
+// the icon path of a DisplayIcon value.
 TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8" "b\xF0\x9F\x98\x80"), u"a\uFFFD\uFFFD\uFFFDb\U0001F600");
     EXPECT_EQ(ToUtf8(u"\xD800x\U0001F600\xDC00\U0010FFFF\U00010000"),
               "\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80");
     EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
     EXPECT_EQ(ExceptionDisplayText(u"Done."), u"Done.");
+    // An icon reference: what stands before the first comma, both ends gone when quoted.
+    EXPECT_EQ(ExtractIconPath(u"\"C:\\A B\\a.exe\",2") + u"|" + ExtractIconPath(u"C:\\b.ico") + u"|" + ExtractIconPath(u"\"c.exe'") +
+                  u"|" + ExtractIconPath(u"\"") + u"|" + ExtractIconPath(u",1"), u"C:\\A B\\a.exe|C:\\b.ico|c.exe||");
 }
 
 // Five entries P1..P5 shown in that order; each uninstaller removes its own.
