@@ -67,7 +67,7 @@ protected:
         for (const ListRow& row : rows_->Rows(1)) names.push_back(row.texts[0]);
         return names;
     }
-    // An uninstallers' log: "KEY start" and "KEY end", in the order written.
+    // An uninstaller log: "KEY start" and "KEY end", in the order written.
     std::vector<std::string> Log(const std::wstring& path) {
         std::istringstream in(ReadFileBytes(path));
         std::vector<std::string> events;
@@ -188,9 +188,8 @@ TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
 // Sets the prefix's pixels per inch, as Wine reads them when a program starts;
 // none means the default (96).
 void SetPixelsPerInch(const std::wstring& dpi) {
-    for (const wchar_t* key : {L"HKCU\\Control Panel\\Desktop", L"HKCC\\Software\\Fonts"})
-        RunProgram(L"reg.exe " + (dpi.empty() ? L"delete \"" + std::wstring(key) + L"\"" : L"add \"" + std::wstring(key) + L"\" /t REG_DWORD /d " + dpi) +
-                   L" /v LogPixels /f /reg:64");
+    for (const std::wstring key : {L"\"HKCU\\Control Panel\\Desktop\"", L"\"HKCC\\Software\\Fonts\""})
+        RunProgram(L"reg.exe " + (dpi.empty() ? L"delete " + key : L"add " + key + L" /t REG_DWORD /d " + dpi) + L" /v LogPixels /f /reg:64");
 }
 
 TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
