@@ -2,7 +2,7 @@
 """Turns one benchmark run's raw figures into bench/results.md, bench/results.dat
 (the plot's data) and bench/raw/ (a copy of the raw figures).
 
-Usage: report.py RESULTS_DIR BENCH_DIR --command TEXT --load BEFORE AFTER
+Usage: report.py RESULTS_DIR BENCH_DIR --command TEXT --load BEFORE AFTER [--standin WHY]
 
 Raw lines (tab-separated): N, contender, repetition, ms, peak KiB, note.
 Repetition 0 is the warm-up and is left out of every figure."""
@@ -80,7 +80,7 @@ def machine():
                 model = line.split(":", 1)[1].strip()
                 break
     cores = os.cpu_count()
-    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    wine = subprocess.run([os.environ.get("WINE", "wine"), "--version"], capture_output=True, text=True).stdout.strip()
     memory = ""
     with open("/proc/meminfo") as f:
         memory = "%.0f GiB" % (int(f.readline().split()[1]) / 1024 / 1024)
@@ -93,6 +93,7 @@ def main():
     parser.add_argument("bench")
     parser.add_argument("--command", default="make bench")
     parser.add_argument("--load", nargs=2, default=["?", "?"])
+    parser.add_argument("--standin", help="why Velmora.exe's 64-bit stand-in was measured in its place")
     args = parser.parse_args()
 
     startup = group(read(os.path.join(args.results, "startup.tsv")))
@@ -117,10 +118,18 @@ def main():
     add = lines.append
     add("# Benchmark results")
     add("")
+    if args.standin:
+        add("**Stand-in figures:** %s, so these are the figures of Velmora.exe's 64-bit stand-in (the same "
+            "sources built for x86-64, taking itself for a WOW64 process and reading the 32-bit registry view) "
+            "and of the benchmark programs built with it, all run by Wine's 64-bit loader. Absolute times are not "
+            "those of the 32-bit program; the ratios, measured in one run against contenders that ran on the "
+            "same machine under the same load, stay meaningful." % (args.standin[:1].upper() + args.standin[1:]))
+        add("")
     add("Produced by `%s` (`bench/run.sh`); raw figures of this run in `bench/raw/`." % args.command)
     add("")
     add("- Machine: %s, %d cores, %s RAM (%s %s)" % (model, cores, memory, platform.system(), platform.release()))
-    add("- Wine: %s, 64-bit prefixes (Velmora.exe runs under WOW64)" % wine)
+    add("- Wine: %s, 64-bit prefixes (%s)" % (wine, "the stand-in runs as a 64-bit process" if args.standin
+                                               else "Velmora.exe runs under WOW64"))
     add("- Load average (1, 5, 15 min) before the run: %s; after: %s" % tuple(args.load))
     add("- %d timed repetitions per contender and size after one warm-up round, the contenders alternating "
         "within each round; every figure is min / median in milliseconds." % reps)

@@ -8,6 +8,7 @@
 #   VELMORA_BENCH_WAIT   entry count of the prefix the uninstall wait runs in (1000)
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
+. "$root/scripts/wine-env.sh"
 out="$root/build/bench"
 bin="$out/bin"
 sizes="${VELMORA_BENCH_SIZES:-100 1000 5000}"
@@ -16,12 +17,20 @@ wait_size="${VELMORA_BENCH_WAIT:-1000}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEARCH
 
-# What runs: the distribution folder as a user gets it, with the bench programs beside it.
+# What runs: the distribution folder as a user gets it, with the bench programs
+# beside it. Where Velmora.exe cannot run, its stand-in and the bench programs of
+# the stand-in's tree take their places (the Makefile has built them and said so).
+tree=win32
+velmora="$root/build/dist/Velmora.exe"
+if [ "$VELMORA_STANDIN" = yes ]; then
+    tree=standin
+    velmora="$root/build/standin/src/Velmora.exe"
+fi
 rm -rf "$bin"
 mkdir -p "$bin" "$out/results"
-cp "$root/build/dist/Velmora.exe" "$root/build/dist/Drisk.x64" "$bin/"
+cp "$velmora" "$root/build/dist/Drisk.x64" "$bin/"
 for program in BenchDriver BenchComponents Floor Nothing Window velmora_fake_uninstaller; do
-    cp "$root/build/win32/bench/$program.exe" "$bin/"
+    cp "$root/build/$tree/bench/$program.exe" "$bin/"
 done
 winbin="Z:$(echo "$bin" | sed 's|/|\\|g')"
 
@@ -32,8 +41,8 @@ base="$out/wine-base"
 if [ ! -f "$base/.bench-ready" ]; then
     rm -rf "$base"
     "$root/scripts/wine-prefix" "$base" win64
-    WINEPREFIX="$base" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-    WINEPREFIX="$base" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f \
+    WINEPREFIX="$base" $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    WINEPREFIX="$base" $WINE reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f \
         </dev/null >/dev/null 2>&1
     WINEPREFIX="$base" wineserver -k 2>/dev/null || true
     WINEPREFIX="$base" wineserver -w
@@ -50,7 +59,7 @@ for n in $sizes; do
         cp -a "$base" "$prefix"
         rm -f "$prefix/.bench-ready"
         for part in view32:32 view64:64 user:64; do
-            WINEPREFIX="$prefix" wine reg import "$(echo "Z:$out/reg-$n/${part%:*}.reg" | sed 's|/|\\|g')" \
+            WINEPREFIX="$prefix" $WINE reg import "$(echo "Z:$out/reg-$n/${part%:*}.reg" | sed 's|/|\\|g')" \
                 "/reg:${part#*:}" </dev/null >/dev/null 2>&1
         done
         WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
@@ -72,15 +81,15 @@ for n in $sizes; do
     wineserver -k 2>/dev/null || true
     wineserver -w
     # Wine's background services start now, away from the measurements' output.
-    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+    $WINE cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
     rows=\$(sed -n 's/^rows //p' "$out/reg-\$n/counts.txt")
     echo "bench: \$n entries (\$rows rows): start-up" >&2
-    wine "$bin/BenchDriver.exe" startup "\$n" "\$rows" $reps "$winbin" "$results/startup.tsv" </dev/null >>"$results/log.txt" 2>&1
+    $WINE "$bin/BenchDriver.exe" startup "\$n" "\$rows" $reps "$winbin" "$results/startup.tsv" </dev/null >>"$results/log.txt" 2>&1
     echo "bench: \$n entries: components" >&2
-    wine "$bin/BenchComponents.exe" "\$n" $reps "$results/components.tsv" </dev/null >>"$results/log.txt" 2>&1
+    $WINE "$bin/BenchComponents.exe" "\$n" $reps "$results/components.tsv" </dev/null >>"$results/log.txt" 2>&1
     if [ "\$n" = "$wait_size" ]; then
         echo "bench: \$n entries: waiting on an uninstaller" >&2
-        wine "$bin/BenchDriver.exe" wait "\$n" "\$rows" $reps "$winbin" "$results/wait.tsv" </dev/null >>"$results/log.txt" 2>&1
+        $WINE "$bin/BenchDriver.exe" wait "\$n" "\$rows" $reps "$winbin" "$results/wait.tsv" </dev/null >>"$results/log.txt" 2>&1
     fi
     wineserver -k 2>/dev/null || true
     wineserver -w
@@ -91,8 +100,8 @@ load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 xvfb-run -a -s "-screen 0 1280x1024x24" "$out/measure.sh"
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 
-python3 "$root/bench/report.py" "$results" "$root/bench" \
+WINE="$WINE" python3 "$root/bench/report.py" "$results" "$root/bench" \
     --command "make bench (VELMORA_BENCH_SIZES=\"$sizes\" VELMORA_BENCH_REPS=$reps)" \
-    --load "$load_before" "$load_after"
+    --load "$load_before" "$load_after" ${VELMORA_STANDIN_WHY:+--standin "$VELMORA_STANDIN_WHY"}
 gnuplot -e "datafile='$root/bench/results.dat'; output='$root/bench/results.png'" "$root/bench/plot.gp"
 echo "bench: wrote bench/results.md and bench/results.png (raw figures in $results)"

@@ -4,13 +4,17 @@
 # display it runs under Xvfb, takes a screenshot of the window and says where it is.
 set -eu
 . "$(dirname "$0")/wine-env.sh"
-if [ "$VELMORA_RUNS_32BIT" = no ]; then
-    echo "run-demo: this machine's kernel cannot execute 32-bit x86 code (no IA-32 emulation)," >&2
-    echo "run-demo: so Wine cannot run Velmora.exe, a 32-bit program. build/dist is built." >&2
-    exit 1
-fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 run="$root/build/run"
+# Where Velmora.exe cannot run, its stand-in runs with the same Drisk.x64 beside it
+# (the Makefile has built it and said so).
+dist="$root/build/dist"
+if [ "$VELMORA_STANDIN" = yes ]; then
+    dist="$run/standin"
+    rm -rf "$dist"
+    mkdir -p "$dist"
+    cp "$root/build/standin/src/Velmora.exe" "$root/build/dist/Drisk.x64" "$root/build/dist/ReadMe.txt" "$dist/"
+fi
 export WINEPREFIX="$run/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 "$root/scripts/wine-prefix" "$WINEPREFIX" win64
@@ -38,7 +42,7 @@ wineserver -w
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Velmora runs on $DISPLAY; close its window to end."
-    $WINE "$root/build/dist/Velmora.exe"
+    $WINE "$dist/Velmora.exe"
     wineserver -w
     exit 0
 fi
@@ -47,7 +51,7 @@ shot="$run/screenshot.png"
 rm -f "$shot"
 cat > "$run/headless.sh" <<INNER
 #!/bin/sh
-$WINE "$root/build/dist/Velmora.exe" </dev/null >/dev/null 2>&1 &
+$WINE "$dist/Velmora.exe" </dev/null >/dev/null 2>&1 &
 # Wait for the window (Wine's first start in a prefix takes a while), give the
 # list a moment to fill, then take the screen cropped to the window, frame and
 # caption included.

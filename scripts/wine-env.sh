@@ -1,5 +1,6 @@
 # Sourced by the Wine scripts: sets WINE, the command that runs a Windows
-# program, and VELMORA_RUNS_32BIT (yes or no).
+# program, VELMORA_RUNS_32BIT (yes or no), and VELMORA_STANDIN (yes or no) with
+# VELMORA_STANDIN_WHY.
 #
 # Wine runs 32-bit Windows programs in a 32-bit Linux process. A kernel without
 # IA-32 emulation cannot execute one, and Wine's launcher, which always tries the
@@ -12,4 +13,17 @@ else
     VELMORA_RUNS_32BIT=no
     WINE=/usr/lib/wine/wine64
     export WINELOADER=/usr/lib/wine/wine64
+fi
+
+# Where Velmora.exe cannot run, its 64-bit stand-in (the tree build/standin) is
+# tested, measured and shown in its place; VELMORA_STAND_IN=1 asks for it anywhere.
+if [ "${VELMORA_STAND_IN:-}" = 1 ]; then
+    VELMORA_STANDIN=yes
+    VELMORA_STANDIN_WHY="VELMORA_STAND_IN=1 asks for it"
+elif [ "$VELMORA_RUNS_32BIT" = no ]; then
+    VELMORA_STANDIN=yes
+    VELMORA_STANDIN_WHY="this machine cannot execute 32-bit x86 code (no IA-32 emulation), so Wine cannot run Velmora.exe"
+else
+    VELMORA_STANDIN=no
+    VELMORA_STANDIN_WHY=""
 fi

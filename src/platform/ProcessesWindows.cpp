@@ -77,6 +77,13 @@ public:
     void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
     bool QueryWow64(bool* isWow64) override {
+#ifdef VELMORA_WOW64_STAND_IN
+        // The 64-bit stand-in for Velmora.exe, built for machines that cannot run
+        // 32-bit code (never shipped), takes itself for the 32-bit program on
+        // 64-bit Windows.
+        *isWow64 = true;
+        return true;
+#endif
         // Looked up at run time: older Windows has no such function.
         using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
         const HMODULE kernel = GetModuleHandleW(L"Kernel32");

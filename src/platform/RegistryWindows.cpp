@@ -15,6 +15,11 @@ public:
     long OpenKey(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
                  RegKey* result) override {
         HKEY opened = nullptr;
+#ifdef VELMORA_WOW64_STAND_IN
+        // The 64-bit stand-in for Velmora.exe, built for machines that cannot run
+        // 32-bit code (never shipped), reads the view the 32-bit program reads.
+        samDesired |= KEY_WOW64_32KEY;
+#endif
         const LONG rc = RegOpenKeyExW(ToHkey(parent), Wide(subKey), 0, samDesired, &opened);
         if (rc == ERROR_SUCCESS && result) *result = reinterpret_cast<RegKey>(opened);
         return rc;
