@@ -345,9 +345,14 @@ void TimeFloor(const Setup& setup, int repetition) {
 }
 
 // Wine's own programs, in their 64-bit form as `wine PROGRAM` starts them in a
-// 64-bit prefix; this 32-bit driver reaches them through sysnative.
-const wchar_t kUninstaller[] = L"C:\\windows\\sysnative\\uninstaller.exe --list";
-const wchar_t kControlPanel[] = L"C:\\windows\\sysnative\\control.exe appwiz.cpl";
+// 64-bit prefix; a 32-bit driver reaches them through sysnative.
+#ifdef _WIN64
+#define VELMORA_BENCH_SYSTEM L"C:\\windows\\system32\\"
+#else
+#define VELMORA_BENCH_SYSTEM L"C:\\windows\\sysnative\\"
+#endif
+const wchar_t kUninstaller[] = VELMORA_BENCH_SYSTEM L"uninstaller.exe --list";
+const wchar_t kControlPanel[] = VELMORA_BENCH_SYSTEM L"control.exe appwiz.cpl";
 
 int g_uninstallerLines = -1;
 

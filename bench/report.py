@@ -119,11 +119,11 @@ def main():
     add("# Benchmark results")
     add("")
     if args.standin:
-        add("**Stand-in figures:** %s, so these are the figures of Velmora.exe's 64-bit stand-in (the same "
-            "sources built for x86-64, taking itself for a WOW64 process and reading the 32-bit registry view) "
-            "and of the benchmark programs built with it, all run by Wine's 64-bit loader. Absolute times are not "
-            "those of the 32-bit program; the ratios, measured in one run against contenders that ran on the "
-            "same machine under the same load, stay meaningful." % (args.standin[:1].upper() + args.standin[1:]))
+        add("**Stand-in figures:** measured with Velmora.exe's 64-bit stand-in (the same sources built for x86-64, "
+            "taking itself for a WOW64 process and reading the 32-bit registry view) and the benchmark programs "
+            "built with it, all run by Wine's 64-bit loader, because %s. Absolute times are not those of the "
+            "32-bit program; the ratios, measured in one run against contenders that ran on the same machine "
+            "under the same load, stay meaningful." % args.standin)
         add("")
     add("Produced by `%s` (`bench/run.sh`); raw figures of this run in `bench/raw/`." % args.command)
     add("")
