@@ -321,9 +321,12 @@ void TOrvUninstallMainForm::Close() {
 // Handlers
 
 void TOrvUninstallMainForm::FormCreate() {
+    // The companion works in its own process while the icons are prepared and
+    // the registry is scanned; the merge waits for it.
+    THandOffRun handOff(SystemProcesses());
     SysImageList = std::make_unique<TOrvCSysImageList>(Application().Instance());
     UninstallReader = std::make_unique<TOrvUninstallReader>();
-    MergeHandOffInventory();
+    MergeHandOffInventory(&handOff);
     PopulateList();
 }
 
@@ -341,8 +344,9 @@ void TOrvUninstallMainForm::FormResize() {
 
 void TOrvUninstallMainForm::ExitButtonClick() { Close(); }
 
-void TOrvUninstallMainForm::MergeHandOffInventory() {
-    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), [] { Application().ProcessMessages(); });
+void TOrvUninstallMainForm::MergeHandOffInventory(THandOffRun* startedAhead) {
+    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), [] { Application().ProcessMessages(); },
+                                   startedAhead);
 }
 
 namespace {

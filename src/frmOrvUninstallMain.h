@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "frmOrvUninstallMainLogic.h"
 #include "platform/Application.h"
 #include "platform/Controls.h"
 #include "platform/ImageListComponent.h"
@@ -40,7 +41,8 @@ public:
     void ExitButtonClick();
     void UninstallButtonClick();
 
-    void MergeHandOffInventory();
+    // With the companion's run started ahead, or starting it now.
+    void MergeHandOffInventory(THandOffRun* startedAhead = nullptr);
     void PopulateList();
 
     // A close request: the main window ends the application instead of hiding.

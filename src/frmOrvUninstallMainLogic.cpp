@@ -6,12 +6,24 @@ namespace velmora {
 
 const char16_t kHandOffProgram[] = u"Drisk.x64";
 
+THandOffRun::THandOffRun(IProcesses& processes)
+    : tried_(IsWow64(processes)), process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide) : std::nullopt) {}
+
+void THandOffRun::Wait(const ProcessMessagesProc& processMessages) {
+    if (process_) process_->Wait(processMessages);
+    process_.reset();
+}
+
 void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes,
-                           const ProcessMessagesProc& processMessages) {
+                           const ProcessMessagesProc& processMessages, THandOffRun* startedAhead) {
     if (!IsWow64(processes)) return;
     // Whatever the companion answers, even when it cannot be started, a file it
     // or an earlier run left is merged.
-    RunAndWait(processes, processMessages, kHandOffProgram, kSwHide);
+    if (startedAhead && startedAhead->Tried()) {
+        startedAhead->Wait(processMessages);
+    } else {
+        RunAndWait(processes, processMessages, kHandOffProgram, kSwHide);
+    }
     inventory.LoadFromHandOffFile();
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/Bounds.h"
@@ -21,10 +22,31 @@ extern const char16_t kHandOffProgram[];
 constexpr int kSwHide = 0;
 constexpr int kSwShow = 5;
 
-// On 64-bit Windows, runs the companion hidden, waits for it and appends the
-// entries of its hand-off file; on 32-bit Windows does nothing at all.
+// The companion's run for one merge, started ahead of it so that it works while
+// the window prepares its icons and scans the registry. On 32-bit Windows
+// nothing is started. Left without a merge (the scan failed), the companion
+// runs to its end unwaited for, and its file is merged next time as any file
+// left over is.
+class THandOffRun {
+public:
+    explicit THandOffRun(IProcesses& processes);
+
+    // Whether the start was tried (on 64-bit Windows).
+    bool Tried() const { return tried_; }
+    // Waits for the companion as RunAndWait waits; at once when it could not
+    // be started or has been waited for.
+    void Wait(const ProcessMessagesProc& processMessages);
+
+private:
+    bool tried_ = false;
+    std::optional<TRunningProcess> process_;
+};
+
+// On 64-bit Windows, runs the companion hidden (or takes the run started
+// ahead), waits for it and appends the entries of its hand-off file; on 32-bit
+// Windows does nothing at all.
 void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes,
-                           const ProcessMessagesProc& processMessages);
+                           const ProcessMessagesProc& processMessages, THandOffRun* startedAhead = nullptr);
 
 // The main window as the uninstall command sees it.
 class IUninstallView {

@@ -203,9 +203,9 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
     return false;
 }
 
-int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
-               const std::u16string& commandLine, int showWindow, WindowHandle owner) {
-    if (commandLine.size() > kMaxCommandLine) return -1;
+std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine,
+                                            int showWindow, WindowHandle owner) {
+    if (commandLine.size() > kMaxCommandLine) return std::nullopt;
     std::vector<char16_t> buffer(std::max(commandLine.size() + 1, kMinimumCommandBuffer), u'\0');
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
 
@@ -219,23 +219,44 @@ int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages
         // A program that needs administrator rights can only be started by the
         // shell, which asks the user for consent. Any other failure, a refused
         // consent included, is a command line that cannot be started.
-        if (processes.GetLastError() != kErrorElevationRequired) return -1;
+        if (processes.GetLastError() != kErrorElevationRequired) return std::nullopt;
         ShellStartRecord start;
-        if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return -1;
+        if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return std::nullopt;
         start.hwnd = owner;
         start.nShow = showWindow;
-        if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return -1;
+        if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return std::nullopt;
     }
-    // Closed however the wait ends: the process handle, then the thread's.
-    const TProcessHandle thread(processes, child.hThread);
-    const TProcessHandle process(processes, child.hProcess);
+    return TRunningProcess(processes, child);
+}
 
-    WaitServicing(processes, processMessages, child.hProcess);
-    processes.WaitForSingleObject(child.hProcess, kInfinite);
+TRunningProcess::TRunningProcess(TRunningProcess&& other) noexcept
+    : processes_(other.processes_), child_(std::exchange(other.child_, ProcessRecord{})) {}
+
+TRunningProcess::~TRunningProcess() {
+    // The process handle, then the thread's.
+    if (child_.hProcess) processes_->CloseHandle(child_.hProcess);
+    if (child_.hThread) processes_->CloseHandle(child_.hThread);
+}
+
+int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
+    if (!child_.hProcess) return -1;
+    // Closed however the wait ends: the process handle, then the thread's.
+    const TProcessHandle thread(*processes_, std::exchange(child_.hThread, 0));
+    const TProcessHandle process(*processes_, child_.hProcess);
+    const ProcessHandle handle = std::exchange(child_.hProcess, 0);
+
+    WaitServicing(*processes_, processMessages, handle);
+    processes_->WaitForSingleObject(handle, kInfinite);
     std::uint32_t exitCode = 0;
-    processes.GetExitCodeProcess(child.hProcess, &exitCode);
-    WaitForHandOver(processes, processMessages, child.hProcess);
+    processes_->GetExitCodeProcess(handle, &exitCode);
+    WaitForHandOver(*processes_, processMessages, handle);
     return static_cast<int>(exitCode);
+}
+
+int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
+               const std::u16string& commandLine, int showWindow, WindowHandle owner) {
+    std::optional<TRunningProcess> child = StartProcess(processes, commandLine, showWindow, owner);
+    return child ? child->Wait(processMessages) : -1;
 }
 
 bool IsWow64(IProcesses& processes) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/Processes.h"
@@ -25,6 +26,29 @@ constexpr std::size_t kMaxCommandLine = 32766;
 // or the consent is refused).
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
                const std::u16string& commandLine, int showWindow, WindowHandle owner = 0);
+
+// A process RunAndWait's start has set going and nobody has waited for yet.
+// Its handles are closed when it goes, waited for or not; the process itself is
+// never ended.
+class TRunningProcess {
+public:
+    TRunningProcess(IProcesses& processes, const ProcessRecord& child) : processes_(&processes), child_(child) {}
+    TRunningProcess(TRunningProcess&& other) noexcept;
+    TRunningProcess& operator=(TRunningProcess&&) = delete;
+    ~TRunningProcess();
+
+    // The rest of RunAndWait: waits for the process and then for any copy it
+    // handed over to; the process's exit code. Once only.
+    int Wait(const ProcessMessagesProc& processMessages);
+
+private:
+    IProcesses* processes_;
+    ProcessRecord child_;
+};
+
+// RunAndWait's start alone: nothing when the command line cannot be started.
+std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine,
+                                            int showWindow, WindowHandle owner = 0);
 
 // Reads a command line as process creation does when given no application
 // name: a quoted first token is the program; otherwise the shortest prefix that

@@ -25,6 +25,16 @@ constexpr std::uint32_t kOpenMasks[] = {
     throw ERegistryException(FormatWithArgument(pattern, name));
 }
 
+// Characters a value may have to be read in one query.
+constexpr std::size_t kProbeChars = 260;
+
+// A number from four little-endian bytes; bytes missing from shorter data are zero.
+std::int32_t LittleEndian(const std::uint8_t (&data)[4]) {
+    const std::uint32_t value = static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+                                static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+    return static_cast<std::int32_t>(value);
+}
+
 // The text of a character buffer up to its first null, or all of it.
 std::u16string TextUpToNull(const char16_t* chars, std::size_t count) {
     const char16_t* end = std::find(chars, chars + count, u'\0');
@@ -97,6 +107,20 @@ void RegistryReader::GetKeyNames(std::vector<std::u16string>& list) {
 }
 
 std::u16string RegistryReader::ReadString(const std::u16string& name) {
+    // One query into a buffer that holds most values. A value that does not fit,
+    // or that this query cannot read, is measured and read in two steps.
+    char16_t probe[kProbeChars + 1] = {};
+    std::uint32_t type = 0;
+    std::uint32_t size = kProbeChars * 2;
+    const long rc = registry_.QueryValue(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(probe), &size);
+    if (rc == kErrorFileNotFound) return {};
+    if (rc != kErrorSuccess) return ReadMeasuredString(name);
+    if (size == 0) return {};
+    if (type != kRegSz && type != kRegExpandSz) RaiseRegistryError(kInvalidDataType, name);
+    return TextUpToNull(probe, std::min<std::size_t>(size, kProbeChars * 2) / 2);
+}
+
+std::u16string RegistryReader::ReadMeasuredString(const std::u16string& name) {
     std::uint32_t type = 0;
     std::uint32_t size = 0;
     if (registry_.QueryValue(currentKey_, name, &type, nullptr, &size) != kErrorSuccess || size == 0) {
@@ -116,6 +140,22 @@ std::u16string RegistryReader::ReadString(const std::u16string& name) {
     return TextUpToNull(buffer.data(), std::min<std::size_t>(read, size) / 2);
 }
 
+std::optional<std::int32_t> RegistryReader::ReadFlag(const std::u16string& name) {
+    // One query for both the test and the read; anything but a value that reads
+    // or one that is missing takes the two steps.
+    std::uint8_t data[4] = {0, 0, 0, 0};
+    std::uint32_t type = 0;
+    std::uint32_t size = sizeof data;
+    const long rc = registry_.QueryValue(currentKey_, name, &type, data, &size);
+    if (rc == kErrorFileNotFound) return std::nullopt;
+    if (rc != kErrorSuccess) {
+        if (!ValueExists(name)) return std::nullopt;
+        return ReadInteger(name);
+    }
+    if (type != kRegDword) RaiseRegistryError(kInvalidDataType, name);
+    return LittleEndian(data);
+}
+
 std::int32_t RegistryReader::ReadInteger(const std::u16string& name) {
     std::uint8_t data[4] = {0, 0, 0, 0};
     std::uint32_t type = 0;
@@ -124,12 +164,7 @@ std::int32_t RegistryReader::ReadInteger(const std::u16string& name) {
         RaiseRegistryError(kFailedToGetData, name);
     }
     if (type != kRegDword) RaiseRegistryError(kInvalidDataType, name);
-    // Little-endian; bytes missing from shorter data stay zero.
-    const std::uint32_t value = static_cast<std::uint32_t>(data[0]) |
-                                static_cast<std::uint32_t>(data[1]) << 8 |
-                                static_cast<std::uint32_t>(data[2]) << 16 |
-                                static_cast<std::uint32_t>(data[3]) << 24;
-    return static_cast<std::int32_t>(value);
+    return LittleEndian(data);
 }
 
 bool RegistryReader::ValueExists(const std::u16string& name) {
@@ -139,9 +174,10 @@ bool RegistryReader::ValueExists(const std::u16string& name) {
 }
 
 bool IsRemovable(RegistryReader& reader) {
-    if (reader.ValueExists(u"NoRemove") && reader.ReadInteger(u"NoRemove") == 1) return false;
-    if (!reader.ValueExists(u"SystemComponent")) return true;
-    return reader.ReadInteger(u"SystemComponent") != 1;
+    const std::optional<std::int32_t> noRemove = reader.ReadFlag(u"NoRemove");
+    if (noRemove && *noRemove == 1) return false;
+    const std::optional<std::int32_t> systemComponent = reader.ReadFlag(u"SystemComponent");
+    return !systemComponent || *systemComponent != 1;
 }
 
 bool ListUninstallKeyNames(IRegistry& registry, RegKey rootKey, std::vector<std::u16string>& names) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,12 +71,16 @@ public:
     // A REG_DWORD value as a signed number.
     std::int32_t ReadInteger(const std::u16string& name);
     bool ValueExists(const std::u16string& name);
+    // ValueExists, then ReadInteger when it does: nothing for a missing value.
+    std::optional<std::int32_t> ReadFlag(const std::u16string& name);
 
     const std::u16string& CurrentPath() const noexcept { return currentPath_; }
     bool HasCurrentKey() const noexcept { return currentKey_ != 0; }
 
 private:
     void CloseCurrentKey() noexcept;
+    // ReadString in two queries: the size, then the data.
+    std::u16string ReadMeasuredString(const std::u16string& name);
 
     IRegistry& registry_;
     RegKey rootKey_;

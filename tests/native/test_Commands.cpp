@@ -100,9 +100,25 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
     EXPECT_EQ(inventory.Entries[0]->DisplayName, u"Planted entry");
     processes.wow64 = 0;
     MergeHandOffInventory(inventory, processes, nullptr);
+    THandOffRun{processes};
     EXPECT_EQ(processes.calls.size(), 1u);
     EXPECT_EQ(inventory.Entries.Count(), 1u);
     EXPECT_EQ(files.flushes, 1);
+
+    // Started ahead: the merge waits for that run and starts no other. A run no
+    // merge takes (the scan failed) is let go, unwaited for, and nothing is read.
+    processes = {};
+    processes.polls = 1;
+    {
+        THandOffRun ahead(processes);
+        MergeHandOffInventory(inventory, processes, nullptr, &ahead);
+        THandOffRun{processes};
+    }
+    EXPECT_EQ(processes.calls, (Calls{"create Drisk.x64", "wait 0", "sleep 10", "wait 0", "wait infinite", "exitcode",
+                                      "close process", "close thread", "create Drisk.x64", "close process",
+                                      "close thread"}));
+    EXPECT_EQ(inventory.Entries.Count(), 2u);
+    EXPECT_EQ(files.flushes, 2);
 }
 
 // The text conversions the error display uses on what an exception says, and
