@@ -4,12 +4,15 @@
 //
 //   BenchDriver startup N ROWS REPS BIN OUT
 //       Per repetition, in rotating order: a do-nothing program, the floor
-//       program, Velmora.exe (start to its window visible with ROWS rows),
-//       Wine's uninstaller --list (start to exit) and Wine's Add/Remove Programs
-//       panel (start to its list holding all its rows). One warm-up round first.
+//       program (start to its window visible with its rows), Velmora.exe (start
+//       to its window visible with ROWS rows), an empty window, Wine's
+//       uninstaller --list (start to exit), Wine's Add/Remove Programs panel
+//       (start to its list holding all its rows) and Velmora's start-up phase by
+//       phase (BenchPhases.exe). One warm-up round first.
 //   BenchDriver wait N ROWS REPS BIN OUT
 //       Velmora running an uninstaller that sleeps 5 s: Velmora's CPU time over
-//       the wait, and the round trip of messages sent to its window meanwhile.
+//       the wait, and the round trip of messages sent to its window meanwhile;
+//       the wait floor's CPU time over the same sleeper's run.
 //
 // Each measurement is appended to OUT as a tab-separated line:
 //   N  contender  repetition  milliseconds  peak-working-set-KiB  note
@@ -336,14 +339,30 @@ void TimeWindow(const Setup& setup, int repetition) {
     Record("window", repetition, ms, peak);
 }
 
+// The floor: the work no program that shows the same list can avoid, with a
+// do-nothing 64-bit program in place of Drisk.x64; start to its window visible
+// with its rows (all added before it shows).
 void TimeFloor(const Setup& setup, int repetition) {
-    DWORD opened = 0;
-    const double ms = RunToExit(L"\"" + setup.bin + L"\\Floor.exe\"", setup.bin, &opened);
-    if (static_cast<int>(opened) != g_n)
-        throw DriverError("the floor program opened " + std::to_string(opened) + " keys, not " + std::to_string(g_n));
-    Record("floor", repetition, ms, 0);
+    const double start = NowMs();
+    Started started = Start(L"\"" + setup.bin + L"\\Floor.exe\" \"" + setup.bin + L"\\Nothing64.exe\"", setup.bin);
+    HWND window = nullptr;
+    PollUntil([&] { return (window = FindTop(started.id, L"VelmoraBenchFloor", true)) != nullptr; }, start,
+              "the floor's window");
+    const int rows = ItemCount(FindList(window));
+    const double ms = NowMs() - start;
+    const double peak = PeakWorkingSetKiB(started.process);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EndProcess(started, 10000);
+    Record("floor", repetition, ms, peak, "rows=" + std::to_string(rows));
 }
 
+// Velmora's start-up phase by phase, measured inside a cold process that runs
+// Velmora's entry (BenchPhases.exe appends its own lines).
+void TimePhases(const Setup& setup, int repetition) {
+    RunToExit(L"\"" + setup.bin + L"\\BenchPhases.exe\" " + std::to_wstring(g_n) + L" " +
+                  std::to_wstring(repetition) + L" \"" + g_out + L"\"",
+              setup.bin);
+}
 // Wine's own programs, in their 64-bit form as `wine PROGRAM` starts them in a
 // 64-bit prefix; a 32-bit driver reaches them through sysnative.
 #ifdef _WIN64
@@ -416,13 +435,17 @@ void TimePanel(const Setup& setup, int repetition) {
 const wchar_t kSleeperKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraBenchSleeper";
 const wchar_t kSleeperName[] = L"Velmora bench: sleeps 5 s";
 
+std::wstring SleeperCommand(const Setup& setup) {
+    return L"\"" + setup.bin + L"\\velmora_fake_uninstaller.exe\" --sleep 5000";
+}
+
 void AddSleeper(const Setup& setup) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSleeperKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
                         &key, nullptr) != ERROR_SUCCESS) {
         throw DriverError("cannot create the sleeper's entry");
     }
-    const std::wstring command = L"\"" + setup.bin + L"\\velmora_fake_uninstaller.exe\" --sleep 5000";
+    const std::wstring command = SleeperCommand(setup);
     auto set = [&](const wchar_t* name, const std::wstring& value) {
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -529,6 +552,30 @@ void WaitRun(const Setup& setup, int repetition, bool probe, std::vector<double>
     CloseVelmora(run);
 }
 
+// The wait floor running the same sleeper: its CPU over the sleeper's run.
+void WaitFloorRun(const Setup& setup, int repetition) {
+    const double start = NowMs();
+    Started started = Start(L"\"" + setup.bin + L"\\WaitFloor.exe\" " + SleeperCommand(setup), setup.bin);
+    HWND window = nullptr;
+    PollUntil([&] { return (window = FindTop(started.id, L"VelmoraBenchWaitFloor", false)) != nullptr; }, start,
+              "the wait floor's window");
+    HANDLE child = nullptr;
+    PollUntil([&] { return (child = FindChild(started.id, L"velmora_fake_uninstaller.exe")) != nullptr; }, start,
+              "the wait floor's child");
+    const unsigned long pid = UnixPidOf("waitfloor.exe", PrefixNeedle());
+    const double cpu0 = UnixCpuMs(pid);
+    const double t0 = NowMs();
+    WaitForSingleObject(child, 60000);
+    const double wall = NowMs() - t0;
+    const double cpu = UnixCpuMs(pid) - cpu0;
+    CloseHandle(child);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EndProcess(started, 10000);
+    char note[128];
+    std::snprintf(note, sizeof note, "wall_ms=%.0f cpu_ms=%.2f", wall, cpu);
+    Record("wait-floor-cpu", repetition, 100.0 * cpu / wall, 0, note);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -547,7 +594,7 @@ int wmain(int argc, wchar_t** argv) {
         if (mode == L"startup") {
             using Contender = void (*)(const Setup&, int);
             const Contender contenders[] = {TimeNothing, TimeFloor, TimeVelmora, TimeWindow, TimeUninstaller,
-                                            TimePanel};
+                                            TimePanel, TimePhases};
             const int count = static_cast<int>(sizeof contenders / sizeof contenders[0]);
             // The warm-up round is recorded as repetition 0 and left out of the figures.
             for (int rep = 0; rep <= reps; ++rep) {
@@ -559,6 +606,7 @@ int wmain(int argc, wchar_t** argv) {
             std::vector<double> trips;
             for (int rep = 1; rep <= reps; ++rep) {
                 WaitRun(setup, rep, false, trips);
+                WaitFloorRun(setup, rep);
                 WaitRun(setup, rep, true, trips);
             }
             RemoveSleeper();

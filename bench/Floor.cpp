@@ -1,8 +1,17 @@
-// The least any scanner of the same data must do, as a yardstick: opens every
-// entry key of the three Uninstall keys once (32-bit and 64-bit machine views,
-// the current user's) and reads each value the scan needs once, with nothing
-// else. The exit code is the number of entry keys it opened.
+// The floor of Velmora's start-up: what any program that shows the same list
+// cannot avoid, and nothing more, with none of Velmora's code. It creates a
+// window with the window's font and a report list view with tick boxes and three
+// columns, attaches the shell's small system image list (one SHGetFileInfoW),
+// runs a do-nothing 64-bit program hidden and waits for it, opens every entry key
+// of the Uninstall key (the 32-bit view, as the 32-bit program reads it) once and
+// reads its seven values once, adds one text row per entry, sorts once, shows
+// the window and reaches its message loop. Closing the window ends it.
+//
+//   Floor PROGRAM   PROGRAM: the do-nothing 64-bit program's command line
 #include "platform/WindowsHeaders.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
 
 namespace {
 
@@ -10,36 +19,106 @@ const wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uni
 const wchar_t* const kValues[] = {L"UninstallString", L"NoRemove", L"SystemComponent", L"Comments",
                                   L"DisplayIcon", L"DisplayName", L"Publisher"};
 
-// One buffer for every value: each is read with a single call.
-BYTE g_data[16384];
-wchar_t g_name[256];
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
 
-int ReadAll(HKEY root, REGSAM view) {
-    HKEY list = nullptr;
-    if (RegOpenKeyExW(root, kUninstall, 0, KEY_READ | view, &list) != ERROR_SUCCESS) return 0;
-    int opened = 0;
+int CALLBACK CompareTexts(LPARAM a, LPARAM b, LPARAM) {
+    return lstrcmpiW(reinterpret_cast<const wchar_t*>(a), reinterpret_cast<const wchar_t*>(b));
+}
+
+// Every entry key once, its values once, each into one buffer; a row per key
+// with its key name as text (kept alive for the sort).
+void AddRows(HWND list) {
+    static BYTE data[16384];
+    HKEY uninstall = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ | KEY_WOW64_32KEY, &uninstall) != ERROR_SUCCESS)
+        return;
     for (DWORD index = 0;; ++index) {
-        DWORD length = sizeof g_name / sizeof g_name[0];
-        const LONG rc = RegEnumKeyExW(list, index, g_name, &length, nullptr, nullptr, nullptr, nullptr);
+        auto* name = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, 256 * sizeof(wchar_t)));
+        DWORD length = 256;
+        const LONG rc = RegEnumKeyExW(uninstall, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS) continue;
         HKEY entry = nullptr;
-        if (RegOpenKeyExW(list, g_name, 0, KEY_QUERY_VALUE | view, &entry) != ERROR_SUCCESS) continue;
-        ++opened;
+        if (rc != ERROR_SUCCESS ||
+            RegOpenKeyExW(uninstall, name, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &entry) != ERROR_SUCCESS)
+            continue;
         for (const wchar_t* value : kValues) {
             DWORD type = 0;
-            DWORD size = sizeof g_data;
-            RegQueryValueExW(entry, value, nullptr, &type, g_data, &size);
+            DWORD size = sizeof data;
+            RegQueryValueExW(entry, value, nullptr, &type, data, &size);
         }
         RegCloseKey(entry);
+        LVITEMW item = {};
+        item.mask = LVIF_TEXT | LVIF_PARAM;
+        item.iItem = index;
+        item.pszText = name;
+        item.lParam = reinterpret_cast<LPARAM>(name);
+        ListView_InsertItem(list, &item);
     }
-    RegCloseKey(list);
-    return opened;
+    RegCloseKey(uninstall);
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return ReadAll(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY) + ReadAll(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY) +
-           ReadAll(HKEY_CURRENT_USER, 0);
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    windowClass.lpszClassName = L"VelmoraBenchFloor";
+    RegisterClassW(&windowClass);
+    const HWND window = CreateWindowExW(0, L"VelmoraBenchFloor", L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, 800, 520, nullptr, nullptr, instance, nullptr);
+    LOGFONTW logFont = {};
+    logFont.lfHeight = -12;
+    logFont.lfCharSet = GB2312_CHARSET;
+    lstrcpyW(logFont.lfFaceName, L"宋体");
+    const HFONT font = CreateFontIndirectW(&logFont);
+    const HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                                      WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHAREIMAGELISTS, 16, 40, 761, 393,
+                                      window, nullptr, instance, nullptr);
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES);
+    for (int column = 0; column < 3; ++column) {
+        LVCOLUMNW lvc = {};
+        lvc.mask = LVCF_TEXT | LVCF_WIDTH;
+        lvc.pszText = const_cast<wchar_t*>(L"Column");
+        lvc.cx = 200;
+        ListView_InsertColumn(list, column, &lvc);
+    }
+    SHFILEINFOW info = {};
+    const auto images = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SMALLICON | SHGFI_SYSICONINDEX));
+    ListView_SetImageList(list, images, LVSIL_SMALL);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+
+    AddRows(list);
+    ListView_SortItems(list, CompareTexts, 0);
+    ShowWindow(window, SW_SHOWNORMAL);
+    UpdateWindow(window);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
 }

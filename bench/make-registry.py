@@ -2,7 +2,7 @@
 """Writes a synthetic set of N Uninstall entries as regedit files (UTF-16LE with
 BOM) for the benchmarks: view32.reg (32-bit machine view), view64.reg (64-bit
 machine view) and user.reg (the current user's key), plus counts.txt with what a
-scanner must find. The same N always gives the same files.
+scanner must find (rows: the entries listed; tiles: those with an icon). The same N always gives the same files.
 
 Usage: make-registry.py N OUTPUT_DIR
 
@@ -109,9 +109,11 @@ def main():
     write(os.path.join(out, "view32.reg"), "HKEY_LOCAL_MACHINE", view32)
     write(os.path.join(out, "view64.reg"), "HKEY_LOCAL_MACHINE", view64)
     write(os.path.join(out, "user.reg"), "HKEY_CURRENT_USER", user)
-    visible = sum(1 for group in (view32, view64, user) for e in group if not e[3])
+    visible = [e for group in (view32, view64, user) for e in group if not e[3]]
+    tiles = sum(1 for e in visible if any(name == "DisplayIcon" for name, _ in e[1]))
     with open(os.path.join(out, "counts.txt"), "w") as counts:
-        counts.write("keys %d\nview32 %d\nview64 %d\nuser %d\nrows %d\n" % (n, n32, n64, nuser, visible))
+        counts.write("keys %d\nview32 %d\nview64 %d\nuser %d\nrows %d\ntiles %d\n" %
+                     (n, n32, n64, nuser, len(visible), tiles))
 
 
 if __name__ == "__main__":

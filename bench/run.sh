@@ -29,9 +29,11 @@ fi
 rm -rf "$bin"
 mkdir -p "$bin" "$out/results"
 cp "$velmora" "$root/build/dist/Drisk.x64" "$bin/"
-for program in BenchDriver BenchComponents Floor Nothing Window velmora_fake_uninstaller; do
+for program in BenchDriver BenchComponents BenchPhases Floor WaitFloor Nothing Window velmora_fake_uninstaller; do
     cp "$root/build/$tree/bench/$program.exe" "$bin/"
 done
+# The floor runs a do-nothing 64-bit program where Velmora runs Drisk.x64.
+cp "$root/build/win64/bench/Nothing.exe" "$bin/Nothing64.exe"
 winbin="Z:$(echo "$bin" | sed 's|/|\\|g')"
 
 # One clean prefix, copied for every size: cheaper than a wineboot each. Wine
