@@ -180,17 +180,14 @@ bool IsRemovable(RegistryReader& reader) {
     return !systemComponent || *systemComponent != 1;
 }
 
-bool ListUninstallKeyNames(IRegistry& registry, RegKey rootKey, std::vector<std::u16string>& names) {
-    names.clear();
-    RegistryReader listing(registry, rootKey);
-    if (!listing.OpenKeyReadOnly(kUninstallKeyPath)) return false;
-    listing.GetKeyNames(names);
-    return true;
+UninstallKeyListing::UninstallKeyListing(IRegistry& registry, RegKey rootKey)
+    : registry_(registry), listing_(registry, rootKey) {
+    if (listing_.OpenKeyReadOnly(kUninstallKeyPath)) listing_.GetKeyNames(names_);
 }
 
 std::unique_ptr<TOrvUninstallInfo> ReadUninstallEntry(RegistryReader& reader, const std::u16string& name) {
-    // Taken from the root, not relative to the Uninstall key.
-    if (!reader.OpenKeyReadOnly(std::u16string(kUninstallKeyPath) + u"\\" + name)) return nullptr;
+    // From the reader's root, the Uninstall key: the name alone.
+    if (!reader.OpenKeyReadOnly(u"\\" + name)) return nullptr;
     std::u16string commandLine = reader.ReadString(u"UninstallString");
     if (commandLine.empty()) return nullptr;
     if (!IsRemovable(reader)) return nullptr;
@@ -223,12 +220,11 @@ void TOrvUninstallReader::Clear() noexcept { Entries.Clear(); }
 void TOrvUninstallReader::Refresh() {
     Clear();
 
-    std::vector<std::u16string> names;
-    if (!ListUninstallKeyNames(registry_, kHKeyLocalMachine, names)) return;
-
-    // Declared after the name list, so it closes its key before the list goes.
-    RegistryReader entryReader(registry_, kHKeyLocalMachine);
-    for (const std::u16string& name : names) {
+    const UninstallKeyListing listing(registry_, kHKeyLocalMachine);
+    // Declared after the listing, so it closes its entry key before the
+    // Uninstall key is closed.
+    RegistryReader entryReader = listing.EntryReader();
+    for (const std::u16string& name : listing.Names()) {
         if (auto entry = ReadUninstallEntry(entryReader, name)) Entries.Add(std::move(entry));
     }
 }

@@ -76,6 +76,7 @@ public:
 
     const std::u16string& CurrentPath() const noexcept { return currentPath_; }
     bool HasCurrentKey() const noexcept { return currentKey_ != 0; }
+    RegKey CurrentKey() const noexcept { return currentKey_; }
 
 private:
     void CloseCurrentKey() noexcept;
@@ -92,13 +93,26 @@ private:
 // neither "NoRemove" nor "SystemComponent" equals 1.
 bool IsRemovable(RegistryReader& reader);
 
-// The subkey names of the Uninstall key below the root, in enumeration order;
-// false when the key cannot be opened.
-bool ListUninstallKeyNames(IRegistry& registry, RegKey rootKey, std::vector<std::u16string>& names);
+// The Uninstall key below a root, open for reading while the listing lives, and
+// its subkey names in enumeration order. Entry keys are opened relative to it:
+// one step for the registry instead of the whole path for every entry.
+class UninstallKeyListing {
+public:
+    UninstallKeyListing(IRegistry& registry, RegKey rootKey);
+    const std::vector<std::u16string>& Names() const noexcept { return names_; }
+    // A reader of the entry keys, which it opens by their names alone (none
+    // when the Uninstall key could not be opened, as there are no names then).
+    RegistryReader EntryReader() const { return RegistryReader(registry_, listing_.CurrentKey()); }
 
-// Opens the entry key of that name with the reader and reads it: null when the
-// name is passed over (the key does not open, has no command line or is not
-// removable). Registry errors pass on as ERegistryException.
+private:
+    IRegistry& registry_;
+    RegistryReader listing_;
+    std::vector<std::u16string> names_;
+};
+
+// Opens the entry key of that name with a listing's entry reader and reads it:
+// null when the name is passed over (the key does not open, has no command
+// line or is not removable). Registry errors pass on as ERegistryException.
 std::unique_ptr<TOrvUninstallInfo> ReadUninstallEntry(RegistryReader& reader, const std::u16string& name);
 
 // The temporary directory with its trailing separator, or empty text.

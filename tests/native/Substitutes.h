@@ -61,10 +61,13 @@ public:
         Call();
         const std::uint32_t views = kKeyWow64_32Key | kKeyWow64_64Key;
         misuse += (sam & ~(kKeyRead | views)) != 0;
-        const std::u16string root = kUninstallKeyPath + 1;
-        const bool isRoot = subKey == root;
-        const Key* key = subKey.compare(0, root.size() + 1, root + u"\\") == 0 ? Find(subKey.substr(root.size() + 1)) : nullptr;
-        if (parent != kHKeyLocalMachine || !uninstallExists || (!isRoot && !key)) return kErrorFileNotFound;
+        // From HKLM the Uninstall key; from the open Uninstall key an entry, by its name.
+        const auto from = handles.find(parent);
+        const bool fromUninstall = from != handles.end() && from->second.first < 0;
+        if (fromUninstall && !uninstallExists) return kErrorKeyDeleted;
+        const bool isRoot = parent == kHKeyLocalMachine && subKey == kUninstallKeyPath + 1;
+        const Key* key = fromUninstall ? Find(subKey) : nullptr;
+        if (!uninstallExists || (!isRoot && !key)) return kErrorFileNotFound;
         if (sam & ~views & ~(isRoot ? uninstallAccess : key->access)) return kErrorAccessDenied;
         handles[*result = next_ += 4] = {isRoot ? -1 : static_cast<int>(key - keys.data()), sam};
         return kErrorSuccess;

@@ -3,10 +3,9 @@
 namespace velmora::drisk {
 
 void CollectEntries(IRegistry& registry, RegKey rootKey, TOrvUninstallList& entries) {
-    std::vector<std::u16string> names;
-    if (!ListUninstallKeyNames(registry, rootKey, names)) return;
-    RegistryReader reader(registry, rootKey);
-    for (const std::u16string& name : names) {
+    const UninstallKeyListing listing(registry, rootKey);
+    RegistryReader reader = listing.EntryReader();
+    for (const std::u16string& name : listing.Names()) {
         try {
             if (auto entry = ReadUninstallEntry(reader, name)) entries.Add(std::move(entry));
         } catch (const ERegistryException&) {
