@@ -392,41 +392,42 @@ void TOrvUninstallMainForm::UninstallButtonClick() {
 
 namespace {
 
-// The tiles' pixel format: square (24 x 24 at 96 pixels per inch), 32 bits per
-// pixel, rows bottom-up.
-BITMAPINFO TileBitmapInfo(int size) {
+// Pixels of 32 bits, rows bottom-up, as the tiles are drawn and as a strip of
+// tiles goes into the image list.
+BITMAPINFO PixelsInfo(int width, int height) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = size;
-    info.bmiHeader.biHeight = size;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     return info;
 }
 
-// A drawn tile: its colour bitmap (transparent pixels black) and its mask. No
-// bitmaps mean the tile could not be made, and the list gets no image for it.
+// A drawn tile as the image list takes it: every pure white pixel transparent
+// (and black in the image), all others opaque. Rows bottom-up.
 struct TTile {
-    unique_hbitmap Image;
-    unique_hbitmap Mask;
-    bool Valid() const { return Image && Mask; }
+    std::vector<DWORD> Colour;
+    std::vector<bool> Transparent;
 };
 
-// Draws the tiles of one fill on one scratch bitmap, with a memory DC. Tiles
-// that show the same system icon look the same: each such icon is drawn once,
-// and its tiles are copies of that drawing.
+// Draws the tiles of one fill on one scratch bitmap (square, 24 x 24 at 96
+// pixels per inch), with a memory DC. Tiles that show the same system icon look
+// the same: each such icon is drawn once, and its tiles are that drawing.
 class TTilePainter {
 public:
     TTilePainter(const TOrvCSysImageList& icons, int size, int iconOffset)
         : icons_(icons), size_(size), iconOffset_(iconOffset) {
-        const BITMAPINFO info = TileBitmapInfo(size);
+        const BITMAPINFO info = PixelsInfo(size, size);
         dc_.reset(CreateCompatibleDC(unique_screen_dc(GetDC(nullptr)).get()));
         bitmap_.reset(
             CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels_), nullptr, 0));
         if (!dc_ || !bitmap_) throw Exception(u"Out of system resources");
         SelectObject(dc_.get(), bitmap_.get());
     }
+
+    int Size() const { return size_; }
 
     const TTile* Tile(int icon) {
         auto found = drawn_.find(icon);
@@ -440,32 +441,14 @@ public:
     }
 
 private:
-    // The tile as drawn so far, as the image list takes it: every pure white
-    // pixel transparent, all others opaque. The scratch bitmap itself stays as
-    // it is.
+    // The tile as drawn so far; the scratch bitmap itself stays as it is.
     TTile Capture() {
         GdiFlush();
-        TTile tile{unique_hbitmap(CreateCompatibleBitmap(unique_screen_dc(GetDC(nullptr)).get(), size_, size_)),
-                   unique_hbitmap(CreateBitmap(size_, size_, 1, 1, nullptr))};
-        if (tile.Valid()) {
-            // Monochrome rows are padded to 16 bits; a set bit marks a transparent pixel.
-            const int stride = ((size_ + 15) / 16) * 2;
-            std::vector<BYTE> maskBits(static_cast<std::size_t>(stride * size_), 0);
-            std::vector<DWORD> colour(pixels_, pixels_ + size_ * size_);
-            for (int y = 0; y < size_; ++y) {
-                // DIB rows run bottom-up.
-                const int source = (size_ - 1 - y) * size_;
-                for (int x = 0; x < size_; ++x) {
-                    if ((colour[source + x] & 0xFFFFFF) == 0xFFFFFF) {
-                        maskBits[y * stride + x / 8] |= static_cast<BYTE>(0x80 >> (x % 8));
-                        colour[source + x] = 0;  // transparent pixels must be black in the image
-                    }
-                }
-            }
-            SetBitmapBits(tile.Mask.get(), static_cast<DWORD>(maskBits.size()), maskBits.data());
-            const BITMAPINFO info = TileBitmapInfo(size_);
-            SetDIBits(dc_.get(), tile.Image.get(), 0, static_cast<UINT>(size_), colour.data(), &info,
-                      DIB_RGB_COLORS);
+        TTile tile{std::vector<DWORD>(pixels_, pixels_ + size_ * size_), {}};
+        tile.Transparent.resize(tile.Colour.size());
+        for (std::size_t i = 0; i < tile.Colour.size(); ++i) {
+            tile.Transparent[i] = (tile.Colour[i] & 0xFFFFFF) == 0xFFFFFF;
+            if (tile.Transparent[i]) tile.Colour[i] = 0;
         }
         return tile;
     }
@@ -479,6 +462,52 @@ private:
     unique_hdc dc_;
     std::map<int, TTile> drawn_;
 };
+
+// Tiles that go into the image list with one call.
+constexpr std::size_t kTilesPerStrip = 256;
+
+// Adds the tiles to the image list in order, many side by side in one bitmap
+// and its mask per call: the image list's cost is mostly per call and per
+// bitmap it takes, hardly per pixel. Answers each tile's image index; from a
+// strip the list refuses on, -1.
+std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& tiles, int size) {
+    std::vector<int> tileImage(tiles.size(), -1);
+    const unique_screen_dc screen(GetDC(nullptr));
+    for (std::size_t first = 0; first < tiles.size(); first += kTilesPerStrip) {
+        const std::size_t count = std::min(kTilesPerStrip, tiles.size() - first);
+        const int width = static_cast<int>(count) * size;
+        // Monochrome rows, top-down, are padded to 16 bits; a set bit marks a
+        // transparent pixel. Colour rows run bottom-up, like the tiles'.
+        const int stride = ((width + 15) / 16) * 2;
+        std::vector<BYTE> maskBits(static_cast<std::size_t>(stride * size), 0);
+        std::vector<DWORD> colour(static_cast<std::size_t>(width * size));
+        for (std::size_t k = 0; k < count; ++k) {
+            const TTile& tile = *tiles[first + k];
+            for (int y = 0; y < size; ++y) {
+                const std::size_t from = static_cast<std::size_t>(y * size);
+                const std::size_t to = static_cast<std::size_t>(y * width) + k * static_cast<std::size_t>(size);
+                std::copy_n(tile.Colour.begin() + static_cast<std::ptrdiff_t>(from), size, colour.begin() + static_cast<std::ptrdiff_t>(to));
+                const int maskRow = size - 1 - y;
+                for (int x = 0; x < size; ++x) {
+                    if (!tile.Transparent[from + static_cast<std::size_t>(x)]) continue;
+                    const int column = static_cast<int>(k) * size + x;
+                    maskBits[static_cast<std::size_t>(maskRow * stride + column / 8)] |= static_cast<BYTE>(0x80 >> (column % 8));
+                }
+            }
+        }
+        const unique_hbitmap strip(CreateCompatibleBitmap(screen.get(), width, size));
+        const unique_hbitmap mask(CreateBitmap(width, size, 1, 1, maskBits.data()));
+        const BITMAPINFO info = PixelsInfo(width, size);
+        const int index = strip && mask &&
+                                  SetDIBits(screen.get(), strip.get(), 0, static_cast<UINT>(size), colour.data(), &info,
+                                            DIB_RGB_COLORS)
+                              ? ImageList_Add(images, strip.get(), mask.get())
+                              : -1;
+        if (index < 0) break;
+        for (std::size_t k = 0; k < count; ++k) tileImage[first + k] = index + static_cast<int>(k);
+    }
+    return tileImage;
+}
 
 }  // namespace
 
@@ -512,31 +541,11 @@ void TOrvUninstallMainForm::PopulateList() {
         tiles.push_back(tileOf(ExtractIconPath(entry->DisplayIcon)));
     }
 
-    // The images go in in tile order, leaving out tiles that could not be made.
-    // Room for all of them is made at once: added one by one, the list would be
-    // regrown and copied every few images.
-    std::vector<int> tileImage(tiles.size(), -1);
-    int imageCount = 0;
-    for (std::size_t t = 0; t < tiles.size(); ++t) {
-        if (tiles[t]->Valid()) tileImage[t] = imageCount++;
-    }
-    if (ImageList_SetImageCount(images, static_cast<UINT>(imageCount))) {
-        for (std::size_t t = 0; t < tiles.size(); ++t) {
-            if (tileImage[t] >= 0 && !ImageList_Replace(images, tileImage[t], tiles[t]->Image.get(), tiles[t]->Mask.get()))
-                tileImage[t] = -1;
-        }
-    } else {
-        for (std::size_t t = 0; t < tiles.size(); ++t) {
-            if (tileImage[t] >= 0) tileImage[t] = ImageList_Add(images, tiles[t]->Image.get(), tiles[t]->Mask.get());
-        }
-    }
-    // What each image shows, for drawing the tiles again at another DPI.
-    tileIcons_.assign(static_cast<std::size_t>(std::max(ImageList_GetImageCount(images), 0)), -1);
-    for (std::size_t t = 0; t < tiles.size(); ++t) {
-        if (tileImage[t] >= 0 && static_cast<std::size_t>(tileImage[t]) < tileIcons_.size()) {
-            tileIcons_[static_cast<std::size_t>(tileImage[t])] = tileIcon[t];
-        }
-    }
+    const std::vector<int> tileImage = AddTiles(images, tiles, painter.Size());
+    // What each image shows, for drawing the tiles again at another DPI: the
+    // tiles went in in order, from the first.
+    tileIcon.resize(static_cast<std::size_t>(std::count_if(tileImage.begin(), tileImage.end(), [](int i) { return i >= 0; })));
+    tileIcons_ = std::move(tileIcon);
 
     for (std::size_t i = 0; i < count; ++i) {
         TOrvUninstallInfo* entry = UninstallReader->Entries[i];
@@ -560,15 +569,10 @@ void TOrvUninstallMainForm::RedrawTiles() {
     // so the rows' image indexes hold.
     ImageList_SetIconSize(images, size, size);
     if (tileIcons_.empty() || !SysImageList) return;
-    if (!ImageList_SetImageCount(images, static_cast<UINT>(tileIcons_.size()))) {
-        tileIcons_.clear();
-        return;
-    }
     TTilePainter painter(*SysImageList, size, Scaled(D::IconOffset));
-    for (std::size_t i = 0; i < tileIcons_.size(); ++i) {
-        const TTile* tile = painter.Tile(tileIcons_[i]);
-        if (tile->Valid()) ImageList_Replace(images, static_cast<int>(i), tile->Image.get(), tile->Mask.get());
-    }
+    std::vector<const TTile*> tiles;
+    for (const int icon : tileIcons_) tiles.push_back(painter.Tile(icon));
+    AddTiles(images, tiles, size);
 }
 
 }  // namespace velmora
