@@ -188,13 +188,11 @@ void TOrvUninstallMainForm::ScaleTo(int dpi) {
     ListView.SetBounds(Scaled(D::ListView.Bounds));
     UninstallButton.SetBounds(Scaled(D::UninstallButton.Bounds));
     ExitButton.SetBounds(Scaled(D::ExitButton.Bounds));
+    // Attached again, the list takes the new tile size for its row height.
     RedrawTiles();
     for (int column = 0; column < static_cast<int>(std::size(D::Columns)); ++column) {
         ListView.SetColumnWidth(column, Scaled(D::Columns[column].Width));
     }
-    // Attached again, the list takes the new tile size for its row height.
-    ListView.SetSmallImages(nullptr);
-    ListView.SetSmallImages(ImageList.Handle());
 }
 
 void TOrvUninstallMainForm::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
@@ -519,8 +517,6 @@ void TOrvUninstallMainForm::PopulateList() {
     const scope_exit endUpdate([this] { ListView.EndUpdate(); });
 
     ListView.Clear();
-    const HIMAGELIST images = ImageList.Handle();
-    ImageList_Remove(images, -1);
     tileIcons_.clear();
 
     // Every entry with an icon gets a tile of its own, after the default tile.
@@ -541,7 +537,7 @@ void TOrvUninstallMainForm::PopulateList() {
         tiles.push_back(tileOf(ExtractIconPath(entry->DisplayIcon)));
     }
 
-    const std::vector<int> tileImage = AddTiles(images, tiles, painter.Size());
+    const std::vector<int> tileImage = AddTiles(EmptyTileList(painter.Size(), tiles.size()), tiles, painter.Size());
     // What each image shows, for drawing the tiles again at another DPI: the
     // tiles went in in order, from the first.
     tileIcon.resize(static_cast<std::size_t>(std::count_if(tileImage.begin(), tileImage.end(), [](int i) { return i >= 0; })));
@@ -563,16 +559,26 @@ void TOrvUninstallMainForm::PopulateList() {
 
 void TOrvUninstallMainForm::RedrawTiles() {
     using D = TMainFormDescription;
-    const HIMAGELIST images = ImageList.Handle();
     const int size = Scaled(D::TileSize);
-    // Changing the size empties the list; the images go back in the same order,
-    // so the rows' image indexes hold.
-    ImageList_SetIconSize(images, size, size);
+    // The images go back in the same order, so the rows' image indexes hold.
+    const HIMAGELIST images = EmptyTileList(size, tileIcons_.size());
     if (tileIcons_.empty() || !SysImageList) return;
     TTilePainter painter(*SysImageList, size, Scaled(D::IconOffset));
     std::vector<const TTile*> tiles;
     for (const int icon : tileIcons_) tiles.push_back(painter.Tile(icon));
     AddTiles(images, tiles, size);
+}
+
+HIMAGELIST TOrvUninstallMainForm::EmptyTileList(int size, std::size_t capacity) {
+    // A new list with room for every tile: a list that grows as tiles come is
+    // copied whole each time. The list view lets go of the old one first.
+    ListView.SetSmallImages(nullptr);
+    if (!ImageList.Create(size, size, ILC_COLORDDB | ILC_MASK, static_cast<int>(std::min<std::size_t>(capacity, 0xFFFF)))) {
+        // Without a new one, the old list is emptied (a new size removes every image).
+        ImageList_SetIconSize(ImageList.Handle(), size, size);
+    }
+    ListView.SetSmallImages(ImageList.Handle());
+    return ImageList.Handle();
 }
 
 }  // namespace velmora

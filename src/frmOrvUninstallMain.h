@@ -70,6 +70,9 @@ private:
     void ScaleTo(int dpi);
     // Draws the row tiles again in the current size, from the same icons.
     void RedrawTiles();
+    // ImageList emptied, for tiles of that size, with room for that many; the
+    // list view shows it.
+    HIMAGELIST EmptyTileList(int size, std::size_t capacity);
 
     unique_hfont font_;
     HWND lastFocus_ = nullptr;
