@@ -111,8 +111,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
         CloseHandle(process.hProcess);
     }
 
+    // The list draws nothing while it is filled and sorted.
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     AddRows(list);
     ListView_SortItems(list, CompareTexts, 0);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     MSG msg;
