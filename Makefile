@@ -27,7 +27,8 @@ $(addprefix build-,$(TREES) standin): build-%: setup
 
 test: test-native test-fuzz test-windows
 
-test-native: build-native build-native-asan
+# The native tree also reads the release programs that dist builds.
+test-native: build-native build-native-asan dist
 	ctest --test-dir build/native -j$(JOBS) --output-on-failure
 	ctest --test-dir build/native-asan -j$(JOBS) --output-on-failure
 
