@@ -27,7 +27,8 @@ $(addprefix build-,$(TREES) standin): build-%: setup
 
 test: test-native test-fuzz test-windows
 
-test-native: build-native build-native-asan
+# The native tree also reads the release programs that dist builds.
+test-native: build-native build-native-asan dist
 	ctest --test-dir build/native -j$(JOBS) --output-on-failure
 	ctest --test-dir build/native-asan -j$(JOBS) --output-on-failure
 
@@ -69,12 +70,22 @@ dist: setup
 	@ls -l build/dist
 
 # build/Velmora-<version>.zip: the three files of build/dist, the read-me with
-# Windows line ends.
+# Windows line ends; and build/SHA256SUMS, which `sha256sum -c` reads beside the
+# zip and the two programs unpacked from it (tried so before it is kept). One
+# commit gives the same zip in any folder, on any machine: the programs carry no
+# time or path of their build, and the files, in a fixed order, are dated at
+# the commit's time (or SOURCE_DATE_EPOCH), in UTC.
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct 2>/dev/null || echo 315532800)
 package: dist
-	rm -f build/Velmora-*.zip
+	rm -rf build/Velmora-*.zip build/SHA256SUMS build/package-check
 	version=$$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release-win32/CMakeCache.txt) && \
-	    cd build/dist && zip -q -X -9 ../Velmora-$$version.zip Velmora.exe Drisk.x64 && \
-	    zip -q -X -9 -l ../Velmora-$$version.zip ReadMe.txt && unzip -l ../Velmora-$$version.zip
+	    zip=Velmora-$$version.zip && cd build/dist && \
+	    touch -d @$(SOURCE_DATE_EPOCH) Velmora.exe Drisk.x64 ReadMe.txt && \
+	    TZ=UTC zip -q -X -9 ../$$zip Velmora.exe Drisk.x64 && TZ=UTC zip -q -X -9 -l ../$$zip ReadMe.txt && \
+	    cd .. && { sha256sum $$zip && (cd dist && sha256sum Velmora.exe Drisk.x64); } > SHA256SUMS.new && \
+	    mkdir package-check && cp $$zip package-check/ && cp SHA256SUMS.new package-check/SHA256SUMS && \
+	    (cd package-check && unzip -q $$zip && sha256sum --quiet -c SHA256SUMS) && \
+	    rm -rf package-check && mv SHA256SUMS.new SHA256SUMS && unzip -l $$zip && cat SHA256SUMS
 
 run: dist
 	@if $(STANDIN) "runs in place of the 32-bit program"; then \

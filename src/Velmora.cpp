@@ -3,12 +3,15 @@
 // could not be created.
 #include "platform/WindowsHeaders.h"
 
+#include "LibrarySearch.h"
 #include "frmOrvUninstallMain.h"
 #include "platform/Application.h"
 #include "unitOrvCInstallUtils.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace velmora;
+    // Before anything can load a library.
+    LoadLibrariesFromSystemFolderOnly();
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 

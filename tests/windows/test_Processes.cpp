@@ -1,11 +1,13 @@
 // RunAndWait with a program that needs elevation, as only real Windows shows
 // it: process creation answers 740, and the real ShellExecuteExW starts it.
+// Last, the library search that both programs restrict first thing.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <vector>
 
+#include "LibrarySearch.h"
 #include "Support.h"
 #include "platform/Text.h"
 #include "unitOrvCInstallUtils.h"
@@ -121,6 +123,26 @@ TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
     EXPECT_EQ(RunAndWait(U16(command), SW_HIDE), 0);
     EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for the copy: " << ReadFileBytes(log);
     DeleteFileW(log.c_str());
+}
+
+// Libraries of system names planted beside the program: once it has asked for
+// the system folder, a load by bare name takes the system's own. (Last: the
+// request holds for the rest of the process, as in the programs.)
+TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    LoadLibrariesFromSystemFolderOnly();
+    for (const std::wstring name : {L"dwmapi.dll", L"propsys.dll"}) {
+        ASSERT_EQ(GetModuleHandleW(name.c_str()), nullptr) << "already loaded";
+        const std::wstring planted = ProgramDirectory() + name;
+        ASSERT_TRUE(CopyFileW((system + (L"\\" + name)).c_str(), planted.c_str(), FALSE));
+        const HMODULE library = LoadLibraryW(name.c_str());
+        wchar_t path[MAX_PATH] = {};
+        EXPECT_NE(GetModuleFileNameW(library, path, MAX_PATH), 0u);
+        EXPECT_NE(_wcsicmp(path, planted.c_str()), 0) << "the planted " << ToUtf8(U16(name)) << " was loaded";
+        FreeLibrary(library);
+        DeleteFileW(planted.c_str());
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "HandOff.h"
+#include "LibrarySearch.h"
 #include "unitOrvUninstallClasses.h"
 
 namespace {
@@ -69,6 +70,7 @@ int Run() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    velmora::LoadLibrariesFromSystemFolderOnly();
     try {
         return Run();
     } catch (...) {
