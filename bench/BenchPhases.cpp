@@ -30,6 +30,7 @@
 #include <string>
 
 #include "BenchClock.h"
+#include "LibrarySearch.h"
 #include "frmOrvUninstallMain.h"
 #include "platform/Application.h"
 
@@ -145,6 +146,7 @@ int wmain(int argc, wchar_t** argv) {
     const double hooked = NowMs();
 
     // Velmora.cpp's entry, step by step.
+    LoadLibrariesFromSystemFolderOnly();
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     TApplication& application = Application();
