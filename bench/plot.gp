@@ -12,7 +12,7 @@ set key top left
 set grid
 plot datafile using 1:3 with linespoints lw 2 pt 7 title "Velmora", \
      '' using 1:2 with points pt 6 lc 1 notitle, \
-     '' using 1:5 with linespoints lw 2 pt 5 title "floor (opens and reads each entry once)", \
+     '' using 1:5 with linespoints lw 2 pt 5 title "floor (the list, without Velmora's code)", \
      '' using 1:4 with points pt 4 lc 2 notitle, \
      '' using 1:7 with linespoints lw 2 pt 9 title "wine uninstaller --list", \
      '' using 1:6 with points pt 8 lc 3 notitle, \
