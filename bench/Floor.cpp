@@ -8,9 +8,8 @@
 // the window and reaches its message loop. Closing the window ends it.
 //
 //   Floor PROGRAM   PROGRAM: the do-nothing 64-bit program's command line
-#include "platform/WindowsHeaders.h"
+#include "BenchWindow.h"
 
-#include <commctrl.h>
 #include <shellapi.h>
 
 namespace {
@@ -18,14 +17,6 @@ namespace {
 const wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t* const kValues[] = {L"UninstallString", L"NoRemove", L"SystemComponent", L"Comments",
                                   L"DisplayIcon", L"DisplayName", L"Publisher"};
-
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
 
 int CALLBACK CompareTexts(LPARAM a, LPARAM b, LPARAM) {
     return lstrcmpiW(reinterpret_cast<const wchar_t*>(a), reinterpret_cast<const wchar_t*>(b));
@@ -66,25 +57,13 @@ void AddRows(HWND list) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
-    windowClass.lpszClassName = L"VelmoraBenchFloor";
-    RegisterClassW(&windowClass);
-    const HWND window = CreateWindowExW(0, L"VelmoraBenchFloor", L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                        CW_USEDEFAULT, 800, 520, nullptr, nullptr, instance, nullptr);
+    const HWND window = bench::CreateBenchWindow(instance, L"VelmoraBenchFloor");
     LOGFONTW logFont = {};
     logFont.lfHeight = -12;
     logFont.lfCharSet = GB2312_CHARSET;
     lstrcpyW(logFont.lfFaceName, L"宋体");
     const HFONT font = CreateFontIndirectW(&logFont);
-    const HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                                      WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHAREIMAGELISTS, 16, 40, 761, 393,
-                                      window, nullptr, instance, nullptr);
+    const HWND list = bench::CreateBenchList(window, LVS_SHAREIMAGELISTS);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES);
     for (int column = 0; column < 3; ++column) {
@@ -116,12 +95,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     AddRows(list);
     ListView_SortItems(list, CompareTexts, 0);
     SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-    ShowWindow(window, SW_SHOWNORMAL);
-    UpdateWindow(window);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-    return 0;
+    return bench::ShowAndRun(window);
 }
