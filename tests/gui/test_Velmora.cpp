@@ -171,6 +171,8 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
 
 TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
     ImportRegFile(FixtureDirectory() + L"gui/bad_display_name.reg", 32);
+    // A hand-off file is neither read nor deleted after a failed scan.
+    ASSERT_TRUE(CopyFileW((FixtureDirectory() + L"handoff/drisk_form.ini").c_str(), HandOffPath().c_str(), FALSE));
     Start(true);
     const HWND box = WaitForMessageBox(process_->Id(), L"Velmora", 60000);
     const MessageBoxInfo info = ReadMessageBox(box);
@@ -180,6 +182,7 @@ TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
     AnswerMessageBox(box, IDOK);
     Attach();
     EXPECT_EQ(rows_->RowCount(), 0);
+    EXPECT_TRUE(FileExists(HandOffPath()));
     EXPECT_EQ(FindTopLevelWindow(process_->Id(), L"", L"#32770"), nullptr) << "a second box appeared";
     Post(main_, WM_SYSCOMMAND, SC_CLOSE);  // as the title bar's close box
     EXPECT_EQ(process_->WaitForExit(30000), 0u);
