@@ -278,7 +278,9 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
     EXPECT_EQ(Log(log_), u.runs);
     EXPECT_EQ(Names(), u.left);
     EXPECT_EQ(Focus(main_, list_), list_) << "the keyboard is not back on the list";
-    if (name == "shellish") EXPECT_EQ(ReadFileBytes(record), Narrow(shellish));
+    if (name == "shellish") {
+        EXPECT_EQ(ReadFileBytes(record), Narrow(shellish));
+    }
     EXPECT_FALSE(FileExists(record + L"2")) << "a line went through a shell";
     for (const ListRow& row : rows_->Rows()) {  // a rebuild keeps no tick or selection; No changes nothing
         const auto was = std::find_if(before.begin(), before.end(), [&](auto& r) { return r.texts == row.texts; });
