@@ -26,6 +26,7 @@ public:
     ~TProcessHandle() {
         if (handle_) processes_.CloseHandle(handle_);
     }
+    ProcessHandle Get() const { return handle_; }
 
 private:
     IProcesses& processes_;
@@ -66,28 +67,44 @@ bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& pr
 // started. Each is held open while known, so its id cannot be reused; a process
 // counts as a child of a known one when it names that id as its parent and was
 // created after it (an older process with the same parent id had an earlier
-// holder of that id as its parent).
+// holder of that id as its parent). A job that the started process was put in
+// holds all of them, also those whose parent has ended before anybody looked.
 class TDescendants {
 public:
-    TDescendants(IProcesses& processes, ProcessHandle root) : processes_(processes) {
+    TDescendants(IProcesses& processes, ProcessHandle root, ProcessHandle job) : processes_(processes), job_(job) {
         std::uint64_t created = 0;
         if (processes_.GetProcessCreationTime(root, &created)) {
             known_.push_back({processes_.GetProcessId(root), created, root, false});
         }
     }
 
+    struct TRunning {
+        std::vector<ProcessHandle> handles;
+        // A descendant that could not be opened still runs: only a fresh look
+        // tells when it ends.
+        bool unopened = false;
+    };
+
     // The known descendants that still run from a temporary folder, after a
-    // fresh look for new ones.
-    std::vector<ProcessHandle> RunningFromTemporaryFolders() {
-        std::vector<ProcessHandle> running;
+    // fresh look for new ones; and whether one that cannot be opened still runs.
+    TRunning RunningHandOvers() {
+        TRunning running;
         if (known_.empty()) return running;
-        Discover();
+        const std::vector<ProcessEntry> snapshot = processes_.ProcessSnapshot();
+        const std::vector<std::uint32_t> members = job_ ? processes_.JobProcessIds(job_) : std::vector<std::uint32_t>{};
+        Discover(snapshot, members);
         for (const Known& process : known_) {
-            if (process.temporary &&
-                processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
-                running.push_back(process.handle);
+            if (process.temporary && processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
+                running.handles.push_back(process.handle);
             }
         }
+        running.unopened = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& process) {
+            return process.inJob ? Contains(members, process.id)
+                                 : std::any_of(snapshot.begin(), snapshot.end(), [&](const ProcessEntry& entry) {
+                                       return entry.th32ProcessID == process.id &&
+                                              entry.th32ParentProcessID == process.parentId;
+                                   });
+        });
         return running;
     }
 
@@ -98,32 +115,77 @@ private:
         ProcessHandle handle;
         bool temporary;
     };
+    // A descendant that cannot be opened (another account's, say): known by its
+    // id and its parent's, which is held, so the pair cannot name another
+    // process; or, in the job, by its id while the job lists it.
+    struct Unopened {
+        std::uint32_t id;
+        std::uint32_t parentId;
+        bool inJob;
+    };
 
-    void Discover() {
-        const std::vector<ProcessEntry> snapshot = processes_.ProcessSnapshot();
+    static bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
+        return std::find(ids.begin(), ids.end(), id) != ids.end();
+    }
+
+    void Discover(const std::vector<ProcessEntry>& snapshot, const std::vector<std::uint32_t>& members) {
         std::vector<std::uint32_t> passedOver;
         // A grandchild may stand before its parent in the snapshot: look again
         // until a pass finds nobody new.
         for (bool found = true; found;) {
             found = false;
             for (const ProcessEntry& entry : snapshot) {
-                if (IsKnown(entry.th32ProcessID) ||
-                    std::find(passedOver.begin(), passedOver.end(), entry.th32ProcessID) != passedOver.end())
-                    continue;
+                if (IsKnown(entry.th32ProcessID) || Contains(passedOver, entry.th32ProcessID)) continue;
                 const Known* parent = KnownById(entry.th32ParentProcessID);
                 if (!parent) continue;
                 const std::uint64_t parentCreated = parent->created;
                 passedOver.push_back(entry.th32ProcessID);
                 const ProcessHandle handle = processes_.OpenProcess(entry.th32ProcessID);
-                if (!handle) continue;
-                TProcessHandle owner(processes_, handle);
-                std::uint64_t created = 0;
-                if (!processes_.GetProcessCreationTime(handle, &created) || created < parentCreated) continue;
-                known_.push_back({entry.th32ProcessID, created, handle, IsTemporary(handle)});
-                opened_.push_back(std::move(owner));
-                found = true;
+                if (!handle) {
+                    NoteUnopened({entry.th32ProcessID, entry.th32ParentProcessID, false});
+                    continue;
+                }
+                found |= Add(entry.th32ProcessID, handle, parentCreated);
             }
         }
+        // The job's members, whoever their parents were. One that ended between
+        // the list and the opening may have left its id to a stranger: a member
+        // is kept only when the job still lists its id once it is held open.
+        std::vector<std::pair<std::uint32_t, ProcessHandle>> opened;
+        for (const std::uint32_t id : members) {
+            if (IsKnown(id) || Contains(passedOver, id)) continue;
+            if (const ProcessHandle handle = processes_.OpenProcess(id)) {
+                opened.emplace_back(id, handle);
+            } else {
+                NoteUnopened({id, 0, true});
+            }
+        }
+        if (opened.empty()) return;
+        const std::vector<std::uint32_t> still = processes_.JobProcessIds(job_);
+        for (const auto& [id, handle] : opened) {
+            if (Contains(still, id)) {
+                Add(id, handle, 0);
+            } else {
+                processes_.CloseHandle(handle);
+            }
+        }
+    }
+
+    // Keeps the opened process when it is not older than its parent.
+    bool Add(std::uint32_t id, ProcessHandle handle, std::uint64_t parentCreated) {
+        TProcessHandle owner(processes_, handle);
+        std::uint64_t created = 0;
+        if (!processes_.GetProcessCreationTime(handle, &created) || created < parentCreated) return false;
+        known_.push_back({id, created, handle, IsTemporary(handle)});
+        opened_.push_back(std::move(owner));
+        return true;
+    }
+
+    void NoteUnopened(const Unopened& process) {
+        const bool noted = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& other) {
+            return other.id == process.id && other.parentId == process.parentId && other.inJob == process.inJob;
+        });
+        if (!noted) unopened_.push_back(process);
     }
 
     bool IsKnown(std::uint32_t id) const { return KnownById(id) != nullptr; }
@@ -148,29 +210,38 @@ private:
     }
 
     IProcesses& processes_;
+    ProcessHandle job_;
     // The started process first, which is not this object's to close.
     std::vector<Known> known_;
     std::vector<TProcessHandle> opened_;
+    std::vector<Unopened> unopened_;
     std::vector<std::u16string> temporaryDirectories_;
     bool temporaryDirectoriesRead_ = false;
 };
 
+// Polls between fresh looks while only a descendant that cannot be opened holds
+// the wait.
+constexpr int kUnopenedPolls = 25;
+
 // Many uninstallers copy themselves into a temporary folder, start the copy and
 // end at once; the copy does the work. Wait, in the same way, while any process
-// the started one set going still runs from a temporary folder. Whatever it
-// left running elsewhere (a browser, a tray program) does not hold the wait.
-void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, ProcessHandle root) {
-    TDescendants descendants(processes, root);
+// the started one set going still runs from a temporary folder, or cannot be
+// looked at. Whatever it left running elsewhere (a browser, a tray program) does
+// not hold the wait.
+void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, ProcessHandle root,
+                     ProcessHandle job) {
+    TDescendants descendants(processes, root, job);
     for (;;) {
-        const std::vector<ProcessHandle> running = descendants.RunningFromTemporaryFolders();
-        if (running.empty()) return;
-        // Look again only when one of them has ended: it may have handed over in turn.
+        const TDescendants::TRunning running = descendants.RunningHandOvers();
+        if (running.handles.empty() && !running.unopened) return;
+        // Look again when one of them has ended: it may have handed over in
+        // turn; with one that cannot be opened, also every so often.
         auto allRunning = [&] {
-            return std::all_of(running.begin(), running.end(), [&](ProcessHandle process) {
+            return std::all_of(running.handles.begin(), running.handles.end(), [&](ProcessHandle process) {
                 return processes.WaitForSingleObject(process, 0) == kWaitTimeout;
             });
         };
-        while (allRunning()) {
+        for (int polls = 0; allRunning() && !(running.unopened && polls == kUnopenedPolls); ++polls) {
             if (processMessages) processMessages();
             processes.Sleep(kPollSleepMs);
         }
@@ -215,7 +286,20 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     startup.wShowWindow = static_cast<std::uint16_t>(showWindow);
 
     ProcessRecord child;
-    if (!processes.CreateProcess(buffer.data(), kCreateNewConsole | kNormalPriorityClass, startup, &child)) {
+    ProcessHandle job = 0;
+    if (processes.CreateProcess(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended, startup,
+                                &child)) {
+        // In a job before it runs, the process takes every process it starts
+        // into it, and theirs: the wait finds a copy handed over to through a
+        // process that has ended. Where it cannot be put in one (Windows 7 does
+        // not nest jobs), the search by parent alone remains.
+        job = processes.CreateJobObject();
+        if (job && !processes.AssignProcessToJobObject(job, child.hProcess)) {
+            processes.CloseHandle(job);
+            job = 0;
+        }
+        processes.ResumeThread(child.hThread);
+    } else {
         // A program that needs administrator rights can only be started by the
         // shell, which asks the user for consent. Any other failure, a refused
         // consent included, is a command line that cannot be started.
@@ -226,21 +310,24 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
         start.nShow = showWindow;
         if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return std::nullopt;
     }
-    return TRunningProcess(processes, child);
+    return TRunningProcess(processes, child, job);
 }
 
 TRunningProcess::TRunningProcess(TRunningProcess&& other) noexcept
-    : processes_(other.processes_), child_(std::exchange(other.child_, ProcessRecord{})) {}
+    : processes_(other.processes_), child_(std::exchange(other.child_, ProcessRecord{})),
+      job_(std::exchange(other.job_, 0)) {}
 
 TRunningProcess::~TRunningProcess() {
-    // The process handle, then the thread's.
+    // The process handle, then the thread's, then the job's (which ends nothing).
     if (child_.hProcess) processes_->CloseHandle(child_.hProcess);
     if (child_.hThread) processes_->CloseHandle(child_.hThread);
+    if (job_) processes_->CloseHandle(job_);
 }
 
 int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
     if (!child_.hProcess) return -1;
-    // Closed however the wait ends: the process handle, then the thread's.
+    // Closed however the wait ends: the process handle, then the thread's, then the job's.
+    const TProcessHandle job(*processes_, std::exchange(job_, 0));
     const TProcessHandle thread(*processes_, std::exchange(child_.hThread, 0));
     const TProcessHandle process(*processes_, child_.hProcess);
     const ProcessHandle handle = std::exchange(child_.hProcess, 0);
@@ -249,7 +336,7 @@ int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
     processes_->WaitForSingleObject(handle, kInfinite);
     std::uint32_t exitCode = 0;
     processes_->GetExitCodeProcess(handle, &exitCode);
-    WaitForHandOver(*processes_, processMessages, handle);
+    WaitForHandOver(*processes_, processMessages, handle, job.Get());
     return static_cast<int>(exitCode);
 }
 

@@ -32,7 +32,8 @@ int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages
 // never ended.
 class TRunningProcess {
 public:
-    TRunningProcess(IProcesses& processes, const ProcessRecord& child) : processes_(&processes), child_(child) {}
+    TRunningProcess(IProcesses& processes, const ProcessRecord& child, ProcessHandle job = 0)
+        : processes_(&processes), child_(child), job_(job) {}
     TRunningProcess(TRunningProcess&& other) noexcept;
     TRunningProcess& operator=(TRunningProcess&&) = delete;
     ~TRunningProcess();
@@ -44,6 +45,8 @@ public:
 private:
     IProcesses* processes_;
     ProcessRecord child_;
+    // The job the process was put in, or 0.
+    ProcessHandle job_;
 };
 
 // RunAndWait's start alone: nothing when the command line cannot be started.

@@ -1,8 +1,8 @@
 // The process operations RunAndWait and IsWow64 need, at the level of the
 // Windows functions (CreateProcessW, WaitForSingleObject, GetExitCodeProcess,
 // CloseHandle, Sleep, IsWow64Process; SearchPathW and ShellExecuteExW for a
-// program that needs elevation; the process snapshot for an uninstaller that
-// hands over to a copy of itself).
+// program that needs elevation; the process snapshot and a job object for an
+// uninstaller that hands over to a copy of itself).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,7 @@ constexpr std::uint32_t kWaitTimeout = 258;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr std::uint32_t kStartfUseShowWindow = 0x1;
+constexpr std::uint32_t kCreateSuspended = 0x4;
 constexpr std::uint32_t kCreateNewConsole = 0x10;
 constexpr std::uint32_t kNormalPriorityClass = 0x20;
 constexpr std::uint32_t kErrorElevationRequired = 740;
@@ -91,6 +92,17 @@ public:
     // The user's temporary directory (GetTempPathW) and the Windows one, in
     // their long forms, each with a trailing backslash.
     virtual std::vector<std::u16string> TemporaryDirectories() = 0;
+
+    // ResumeThread.
+    virtual std::uint32_t ResumeThread(ProcessHandle thread) = 0;
+    // CreateJobObjectW without a name or attributes, whose processes may break
+    // away when they ask (JOB_OBJECT_LIMIT_BREAKAWAY_OK); closing it ends
+    // nothing. 0 when it cannot be made.
+    virtual ProcessHandle CreateJobObject() = 0;
+    virtual bool AssignProcessToJobObject(ProcessHandle job, ProcessHandle process) = 0;
+    // QueryInformationJobObject's JobObjectBasicProcessIdList: the ids of the
+    // job's running processes, all of them.
+    virtual std::vector<std::uint32_t> JobProcessIds(ProcessHandle job) = 0;
 };
 
 IProcesses& SystemProcesses();

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 #undef ShellExecuteEx
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/Processes.h"
@@ -172,6 +173,40 @@ public:
             Filled([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
         if (!windows.empty()) directories.push_back(WithBackslash(LongPath(WithBackslash(windows) + u"Temp")));
         return directories;
+    }
+
+    std::uint32_t ResumeThread(ProcessHandle thread) override { return ::ResumeThread(ToHandle(thread)); }
+
+    ProcessHandle CreateJobObject() override {
+        const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+        if (!job) return 0;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+        ZeroMemory(&limits, sizeof limits);
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+        ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        return FromHandle(job);
+    }
+
+    bool AssignProcessToJobObject(ProcessHandle job, ProcessHandle process) override {
+        return ::AssignProcessToJobObject(ToHandle(job), ToHandle(process)) != FALSE;
+    }
+
+    std::vector<std::uint32_t> JobProcessIds(ProcessHandle job) override {
+        // Asked again with room for as many as the job said it has.
+        for (DWORD room = 64;;) {
+            std::vector<ULONG_PTR> buffer(2 + room);
+            auto* list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST*>(buffer.data());
+            list->NumberOfAssignedProcesses = room;
+            const BOOL ok = ::QueryInformationJobObject(ToHandle(job), JobObjectBasicProcessIdList, list,
+                                                        static_cast<DWORD>(buffer.size() * sizeof(ULONG_PTR)), nullptr);
+            if (!ok && ::GetLastError() != ERROR_MORE_DATA) return {};
+            if ((ok && list->NumberOfProcessIdsInList >= list->NumberOfAssignedProcesses) ||
+                list->NumberOfAssignedProcesses <= room) {
+                const DWORD count = std::min<DWORD>(list->NumberOfProcessIdsInList, room);
+                return std::vector<std::uint32_t>(list->ProcessIdList, list->ProcessIdList + count);
+            }
+            room = list->NumberOfAssignedProcesses;
+        }
     }
 };
 

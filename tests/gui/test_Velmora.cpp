@@ -246,13 +246,22 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
         Install(L"P1");
         Install(L"P2", L"HKLM", 64);
         Install(L"P3", L"HKCU", 64);
-    } else if (name == "nsis") {
+    } else if (name == "nsis" || name == "wrapper") {
         // Real NSIS-built products: each uninstaller copies itself into the temporary
         // folder, starts the copy and ends at once; the copy does the work and logs here.
+        // Through a wrapper, the copy's parent has ended before the wrapper does.
         log_ = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
         DeleteFileW(log_.c_str());
-        for (const wchar_t* product : {L"A", L"B"})
+        for (const wchar_t* product : {L"A", L"B"}) {
             ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
+            if (name != "wrapper") continue;
+            const std::wstring key = kUninstallKey + L"VelmoraNsis" + product;
+            wchar_t command[1024] = {};
+            DWORD size = sizeof command;
+            ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size), 0);
+            const std::wstring wrapped = Wrapped(command);
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", REG_SZ, wrapped.c_str(), DWORD(wrapped.size() + 1) * 2);
+        }
     } else if (name == "shellish") {
         Install(L"P1", L"HKLM", 32, false, L"", shellish);
     } else {
@@ -303,6 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
     Uninstall{"shellish", {0}, IDYES, {}, {L"P1 product"}},
     // Each copy ends before the next uninstaller starts.
     Uninstall{"nsis", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
+    Uninstall{"wrapper", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
     Uninstall{"closed", {1}, IDYES, {"P2 start", "P2 end"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 

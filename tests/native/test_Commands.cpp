@@ -5,6 +5,7 @@
 // The real window runs the same scenarios end to end in tests/gui.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "Substitutes.h"
@@ -42,12 +43,21 @@ public:
     std::uint32_t GetLastError() override { return 2; }
     bool SearchPath(const std::u16string&, std::u16string*) override { return false; }
     bool ShellExecuteEx(const ShellStartRecord&, ProcessHandle*) override { return false; }
-    std::uint32_t GetProcessId(ProcessHandle) override { return 0; }
-    std::vector<ProcessEntry> ProcessSnapshot() override { return {}; }
+    // The started process is number 10; `snapshot` lists the machine's processes
+    // at each look, and none of them can be opened.
+    std::function<std::vector<ProcessEntry>()> snapshot;
+    int snapshots = 0;
+    std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
+    std::vector<ProcessEntry> ProcessSnapshot() override { return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{}; }
     ProcessHandle OpenProcess(std::uint32_t) override { return 0; }
-    bool GetProcessCreationTime(ProcessHandle, std::uint64_t*) override { return false; }
+    bool GetProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }
     bool QueryFullProcessImageName(ProcessHandle, std::u16string*) override { return false; }
     std::vector<std::u16string> TemporaryDirectories() override { return {}; }
+    std::uint32_t ResumeThread(ProcessHandle) override { return calls.push_back("resume"), 1; }
+    // No job can be made: the search by parent alone.
+    ProcessHandle CreateJobObject() override { return 0; }
+    bool AssignProcessToJobObject(ProcessHandle, ProcessHandle) override { return false; }
+    std::vector<std::uint32_t> JobProcessIds(ProcessHandle) override { return {}; }
 
 private:
     int remaining_ = 0;
@@ -57,9 +67,10 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     FakeProcesses processes;
     processes.polls = 2;
     EXPECT_EQ(RunAndWait(processes, [&] { processes.calls.push_back("messages"); }, u"\"C:\\A B\\u.exe\" /S", 5), 3);
-    EXPECT_EQ(processes.calls, (Calls{"create \"C:\\A B\\u.exe\" /S", "wait 0", "messages", "sleep 10", "wait 0", "messages",
-                                      "sleep 10", "wait 0", "wait infinite", "exitcode", "close process", "close thread"}));
-    EXPECT_EQ(processes.flags, 0x30u);  // a new console, normal priority
+    EXPECT_EQ(processes.calls, (Calls{"create \"C:\\A B\\u.exe\" /S", "resume", "wait 0", "messages", "sleep 10", "wait 0",
+                                      "messages", "sleep 10", "wait 0", "wait infinite", "exitcode", "close process",
+                                      "close thread"}));
+    EXPECT_EQ(processes.flags, 0x34u);  // a new console, normal priority, suspended until it is in a job
     EXPECT_EQ((std::vector<unsigned>{processes.startup.cb, processes.startup.dwFlags, processes.startup.wShowWindow}),
               (std::vector<unsigned>{sizeof(void*) == 4 ? 68u : 104u, 1u, 5u}));
     processes.calls.clear();
@@ -76,11 +87,21 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     EXPECT_EQ(RunAndWait(processes, nullptr, longest + u"c", 5), -1);
     processes.startFails = true;
     EXPECT_EQ(RunAndWait(processes, nullptr, u"missing.exe", 5), -1);
-    EXPECT_EQ(processes.calls.size(), 7u);
+    EXPECT_EQ(processes.calls.size(), 8u);
     for (const int answer : {1, 0, -1}) {
         processes.wow64 = answer;
         EXPECT_EQ(IsWow64(processes), answer == 1);
     }
+
+    // A child that cannot be opened (another account's copy) holds the wait
+    // while a look finds it with the same parent, looked for every 25 polls.
+    processes = {};
+    processes.snapshot = [&] {
+        return processes.snapshots <= 3 ? std::vector<ProcessEntry>{{11, 10}, {12, 99}} : std::vector<ProcessEntry>{{11, 98}};
+    };
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+    EXPECT_EQ(processes.snapshots, 4);
+    EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 3 * 25);
 }
 
 // On 64-bit Windows the companion runs hidden and whatever it answers, even when
@@ -114,9 +135,9 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
         MergeHandOffInventory(inventory, processes, nullptr, &ahead);
         THandOffRun{processes};
     }
-    EXPECT_EQ(processes.calls, (Calls{"create Drisk.x64", "wait 0", "sleep 10", "wait 0", "wait infinite", "exitcode",
-                                      "close process", "close thread", "create Drisk.x64", "close process",
-                                      "close thread"}));
+    EXPECT_EQ(processes.calls, (Calls{"create Drisk.x64", "resume", "wait 0", "sleep 10", "wait 0", "wait infinite",
+                                      "exitcode", "close process", "close thread", "create Drisk.x64", "resume",
+                                      "close process", "close thread"}));
     EXPECT_EQ(inventory.Entries.Count(), 2u);
     EXPECT_EQ(files.flushes, 2);
 }

@@ -5,6 +5,7 @@
 //   --remove KEY VIEW    removes the key (HKLM\... or HKCU\...; VIEW 32, 64 or 0)
 //   --corrupt KEY VIEW   gives the key a REG_MULTI_SZ DisplayName
 //   --spawn COMMANDLINE  starts it and does not wait
+//   --run COMMANDLINE    starts it and waits for it, as a wrapper does
 //   --sleep MS
 //   --exit CODE          the exit code
 #include "platform/WindowsHeaders.h"
@@ -51,11 +52,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         }
         if (step == L"--corrupt")
             RegSetValueExW(Open(arg, third.c_str()).get(), L"DisplayName", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"One\0Two\0"), 18);
-        if (step == L"--spawn") {
+        if (step == L"--spawn" || step == L"--run") {
             STARTUPINFOW startup{sizeof startup};
             PROCESS_INFORMATION process{};
             if (!CreateProcessW(nullptr, argv[i + 1], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) exitCode = 92;
-            const unique_handle thread(process.hThread), started(process.hProcess);  // not waited for
+            const unique_handle thread(process.hThread), started(process.hProcess);
+            if (step == L"--run") WaitForSingleObject(started.get(), INFINITE);
         }
         if (step == L"--sleep") Sleep(std::wcstoul(arg.c_str(), nullptr, 10));
         if (step == L"--exit") exitCode = static_cast<int>(std::wcstol(arg.c_str(), nullptr, 10));

@@ -46,6 +46,12 @@ int RunProgram(std::wstring commandLine) {
     return static_cast<int>(code);
 }
 
+std::wstring Wrapped(const std::wstring& commandLine) {
+    std::wstring wrapped = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --run \"";
+    for (const wchar_t c : commandLine) wrapped += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);
+    return wrapped + L"\"";
+}
+
 void ImportRegFile(const std::wstring& path, int viewBits) {
     // Wine's reg.exe now and then fails an import at once; a second try succeeds.
     for (int attempt = 0; RunProgram(L"reg.exe import \"" + path + L"\" /reg:" + std::to_wstring(viewBits)) != 0; Sleep(200))

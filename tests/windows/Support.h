@@ -17,6 +17,9 @@ std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
 // Starts the command line hidden and waits: its exit code, or -1.
 int RunProgram(std::wstring commandLine);
+// The command line run by the child program acting as a wrapper (--run), which
+// waits for it.
+std::wstring Wrapped(const std::wstring& commandLine);
 // reg.exe import of a file into the 32- or 64-bit view (the current user's key
 // has one view).
 void ImportRegFile(const std::wstring& path, int viewBits);

@@ -52,6 +52,10 @@ public:
         return real_.QueryFullProcessImageName(h, path);
     }
     std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
+    std::uint32_t ResumeThread(ProcessHandle h) override { return real_.ResumeThread(h); }
+    ProcessHandle CreateJobObject() override { return real_.CreateJobObject(); }
+    bool AssignProcessToJobObject(ProcessHandle j, ProcessHandle p) override { return real_.AssignProcessToJobObject(j, p); }
+    std::vector<std::uint32_t> JobProcessIds(ProcessHandle j) override { return real_.JobProcessIds(j); }
 
 private:
     IProcesses& real_ = SystemProcesses();
@@ -111,7 +115,8 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
 }
 
 // A real NSIS uninstaller copies itself into the temporary folder, starts the
-// copy and ends at once: RunAndWait returns once the copy has done its work.
+// copy and ends at once: RunAndWait returns once the copy has done its work,
+// also when a wrapper started the uninstaller.
 TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
     const std::wstring log = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
     ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
@@ -122,6 +127,11 @@ TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
                            L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size), 0);
     EXPECT_EQ(RunAndWait(U16(command), SW_HIDE), 0);
     EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for the copy: " << ReadFileBytes(log);
+    DeleteFileW(log.c_str());
+    // Through a wrapper that waits for it: the copy's parent has ended before the wrapper.
+    ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
+    EXPECT_EQ(RunAndWait(U16(Wrapped(command)), SW_HIDE), 0);
+    EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for through a wrapper: " << ReadFileBytes(log);
     DeleteFileW(log.c_str());
 }
 
