@@ -254,13 +254,12 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
                       std::u16string& arguments) {
     std::u16string found;
     if (!commandLine.empty() && commandLine[0] == u'"') {
-        const std::size_t close = commandLine.find(u'"', 1);
-        if (close != std::u16string::npos) {
-            if (!processes.SearchPath(commandLine.substr(1, close - 1), &found)) return false;
-            program = found;
-            arguments = ArgumentsAfter(commandLine, close + 1);
-            return true;
-        }
+        // Without its closing quote, the rest of the line is the program.
+        const std::size_t close = std::min(commandLine.find(u'"', 1), commandLine.size());
+        if (!processes.SearchPath(commandLine.substr(1, close - 1), &found)) return false;
+        program = found;
+        arguments = ArgumentsAfter(commandLine, std::min(close + 1, commandLine.size()));
+        return true;
     }
     // Unquoted: the shortest prefix, ending at a blank, that names a program.
     for (std::size_t end = 0; end <= commandLine.size(); ++end) {

@@ -54,9 +54,10 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
                                             int showWindow, WindowHandle owner = 0);
 
 // Reads a command line as process creation does when given no application
-// name: a quoted first token is the program; otherwise the shortest prefix that
-// ends at a blank and names a program. Answers the program's full path and the
-// rest of the line, as it stands, after the separating blanks.
+// name: a quoted first token is the program (all the rest when the quote is not
+// closed); otherwise the shortest prefix that ends at a blank and names a
+// program. Answers the program's full path and the rest of the line, as it
+// stands, after the separating blanks.
 bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, std::u16string& program,
                       std::u16string& arguments);
 

@@ -169,6 +169,10 @@ void TApplication::ShowException(const std::u16string& message) {
     const HWND active = GetActiveWindow();
     const HWND focus = GetFocus();
     HWND owner = active ? active : (hidden ? GetLastActivePopup(hidden) : nullptr);
+    // The hidden window has no task-bar button, and a box it owned would have
+    // none either: before the main window exists (an error at start-up) the box
+    // stands alone, with a button of its own to find it by.
+    if (owner == hidden) owner = nullptr;
     UINT flags = MB_OK | MB_ICONSTOP;
     DWORD layout = 0;
     if (GetProcessDefaultLayout(&layout) && (layout & LAYOUT_RTL)) flags |= MB_RTLREADING;

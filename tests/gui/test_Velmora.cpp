@@ -178,6 +178,7 @@ TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
     const MessageBoxInfo info = ReadMessageBox(box);
     EXPECT_EQ(info.text, L"Invalid data type for 'DisplayName'");  // no full stop after a quotation mark
     EXPECT_EQ(info.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(info.owner, nullptr) << "owned by the hidden window, the box has no task-bar button";
     EXPECT_EQ(FindTopLevelWindow(process_->Id(), L"Velmora", L"TOrvUninstallMainForm"), nullptr);
     AnswerMessageBox(box, IDOK);
     Attach();

@@ -80,6 +80,8 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
         // An unquoted path with blanks: the shortest prefix that names a program, ".exe" added.
         {U16(odd) + u"sub dir\\prog  " + record + u" --sleep 300 --exit 7 ", U16(odd) + u"sub dir\\prog.exe",
          record + u" --sleep 300 --exit 7 ", 7},
+        // An opening quote without its closing one: the rest of the line is the program.
+        {u"\"" + child, child, u"", 0},
         // A bare name found by the search, arguments with quotes and references.
         {u"velmora_test_child\t" + record + u" %PATH% \"a \"\"b\" c\\\" 'd'", child,
          record + u" %PATH% \"a \"\"b\" c\\\" 'd'", 0},
