@@ -38,11 +38,14 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
     if (!view.ConfirmUninstall()) return;
 
     // Bottom to top; no row is added or removed before the rebuild, so the
-    // indexes hold. A command that cannot start or fails is passed over.
+    // indexes hold. A command that cannot start or fails is passed over. An
+    // entry that came through the companion (it has no key name) belongs to the
+    // 64-bit side and starts as Windows' own 64-bit list would start it.
     for (int row = view.RowCount() - 1; row >= 0; --row) {
         if (!view.RowChecked(row)) continue;
         if (const TOrvUninstallInfo* entry = view.RowEntry(row)) {
-            RunAndWait(processes, processMessages, entry->UninstallString, kSwShow, view.Window());
+            RunAndWait(processes, processMessages, entry->UninstallString, kSwShow, view.Window(),
+                       entry->KeyName.empty());
         }
     }
 

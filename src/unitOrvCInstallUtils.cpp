@@ -33,6 +33,25 @@ private:
     ProcessHandle handle_;
 };
 
+// The 64-bit view of the file system for this thread while it lives, when it is
+// asked for and this is a 32-bit process on 64-bit Windows; the process's own
+// view again when it goes.
+class TNativeFileSystem {
+public:
+    TNativeFileSystem(IProcesses& processes, bool wanted)
+        : processes_(processes), off_(wanted && processes.Wow64DisableWow64FsRedirection(&old_)) {}
+    TNativeFileSystem(const TNativeFileSystem&) = delete;
+    TNativeFileSystem& operator=(const TNativeFileSystem&) = delete;
+    ~TNativeFileSystem() {
+        if (off_) processes_.Wow64RevertWow64FsRedirection(old_);
+    }
+
+private:
+    IProcesses& processes_;
+    void* old_ = nullptr;
+    bool off_;
+};
+
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // The arguments after the program: the blanks that separate them from it go,
@@ -274,7 +293,7 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
 }
 
 std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine,
-                                            int showWindow, WindowHandle owner) {
+                                            int showWindow, WindowHandle owner, bool nativeFileSystem) {
     if (commandLine.size() > kMaxCommandLine) return std::nullopt;
     std::vector<char16_t> buffer(std::max(commandLine.size() + 1, kMinimumCommandBuffer), u'\0');
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
@@ -285,9 +304,27 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     startup.wShowWindow = static_cast<std::uint16_t>(showWindow);
 
     ProcessRecord child;
+    bool created = false;
+    {
+        // The start alone sees the 64-bit file system, when asked for; nothing
+        // else happens before the process's own view is back.
+        const TNativeFileSystem view(processes, nativeFileSystem);
+        created = processes.CreateProcess(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended,
+                                          startup, &child);
+        if (!created) {
+            // A program that needs administrator rights can only be started by
+            // the shell, which asks the user for consent. Any other failure, a
+            // refused consent included, is a command line that cannot be started.
+            if (processes.GetLastError() != kErrorElevationRequired) return std::nullopt;
+            ShellStartRecord start;
+            if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return std::nullopt;
+            start.hwnd = owner;
+            start.nShow = showWindow;
+            if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return std::nullopt;
+        }
+    }
     ProcessHandle job = 0;
-    if (processes.CreateProcess(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended, startup,
-                                &child)) {
+    if (created) {
         // In a job before it runs, the process takes every process it starts
         // into it, and theirs: the wait finds a copy handed over to through a
         // process that has ended. Where it cannot be put in one (Windows 7 does
@@ -298,16 +335,6 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
             job = 0;
         }
         processes.ResumeThread(child.hThread);
-    } else {
-        // A program that needs administrator rights can only be started by the
-        // shell, which asks the user for consent. Any other failure, a refused
-        // consent included, is a command line that cannot be started.
-        if (processes.GetLastError() != kErrorElevationRequired) return std::nullopt;
-        ShellStartRecord start;
-        if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return std::nullopt;
-        start.hwnd = owner;
-        start.nShow = showWindow;
-        if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return std::nullopt;
     }
     return TRunningProcess(processes, child, job);
 }
@@ -340,8 +367,8 @@ int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
 }
 
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
-               const std::u16string& commandLine, int showWindow, WindowHandle owner) {
-    std::optional<TRunningProcess> child = StartProcess(processes, commandLine, showWindow, owner);
+               const std::u16string& commandLine, int showWindow, WindowHandle owner, bool nativeFileSystem) {
+    std::optional<TRunningProcess> child = StartProcess(processes, commandLine, showWindow, owner, nativeFileSystem);
     return child ? child->Wait(processMessages) : -1;
 }
 

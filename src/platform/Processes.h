@@ -103,6 +103,10 @@ public:
     // QueryInformationJobObject's JobObjectBasicProcessIdList: the ids of the
     // job's running processes, all of them.
     virtual std::vector<std::uint32_t> JobProcessIds(ProcessHandle job) = 0;
+    // File-system redirection of a 32-bit process on 64-bit Windows, for the
+    // calling thread; both fail elsewhere.
+    virtual bool Wow64DisableWow64FsRedirection(void** oldValue) = 0;
+    virtual bool Wow64RevertWow64FsRedirection(void* oldValue) = 0;
 };
 
 IProcesses& SystemProcesses();

@@ -177,6 +177,13 @@ public:
 
     std::uint32_t ResumeThread(ProcessHandle thread) override { return ::ResumeThread(ToHandle(thread)); }
 
+    bool Wow64DisableWow64FsRedirection(void** oldValue) override {
+        return ::Wow64DisableWow64FsRedirection(oldValue) != FALSE;
+    }
+    bool Wow64RevertWow64FsRedirection(void* oldValue) override {
+        return ::Wow64RevertWow64FsRedirection(oldValue) != FALSE;
+    }
+
     ProcessHandle CreateJobObject() override {
         const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
         if (!job) return 0;

@@ -18,6 +18,11 @@ using namespace velmora::testing;
 
 const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
+// A copy of the child program in the 64-bit System32 alone.
+std::wstring SystemChild() {
+    return std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") + L"velmora_system_child.exe";
+}
+
 class Velmora : public ::testing::Test {
 protected:
     Velmora() {
@@ -29,6 +34,7 @@ protected:
     }
     ~Velmora() override {
         RunProgram(L"taskkill.exe /f /im velmora_test_child.exe");
+        DeleteFileW(SystemChild().c_str());
         rows_.reset();
         process_.reset();
         ClearUninstallKeys();
@@ -265,6 +271,12 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
         }
     } else if (name == "shellish") {
         Install(L"P1", L"HKLM", 32, false, L"", shellish);
+    } else if (name == "system32") {
+        // A 64-bit product's uninstaller that only the 64-bit System32 holds
+        // (a 32-bit program reaches that folder as Sysnative).
+        ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), SystemChild().c_str(), FALSE));
+        Install(L"P1", L"HKLM", 64, false, L"", L"C:\\Windows\\System32\\velmora_system_child.exe --log \"" + log_ +
+                L"\" P1 --remove \"HKLM\\" + kUninstallKey + L"P1\" 64");
     } else {
         for (int i = 1; i <= 5; ++i)
             Install(L"P" + std::to_wstring(i), L"HKLM", 32, name == "cancelled" && i == 2,
@@ -314,6 +326,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
     // Each copy ends before the next uninstaller starts.
     Uninstall{"nsis", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
     Uninstall{"wrapper", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
+    Uninstall{"system32", {0}, IDYES, {"P1 start", "P1 end"}, {}},
     Uninstall{"closed", {1}, IDYES, {"P2 start", "P2 end"}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 

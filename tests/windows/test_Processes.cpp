@@ -56,6 +56,8 @@ public:
     ProcessHandle CreateJobObject() override { return real_.CreateJobObject(); }
     bool AssignProcessToJobObject(ProcessHandle j, ProcessHandle p) override { return real_.AssignProcessToJobObject(j, p); }
     std::vector<std::uint32_t> JobProcessIds(ProcessHandle j) override { return real_.JobProcessIds(j); }
+    bool Wow64DisableWow64FsRedirection(void** old) override { return real_.Wow64DisableWow64FsRedirection(old); }
+    bool Wow64RevertWow64FsRedirection(void* old) override { return real_.Wow64RevertWow64FsRedirection(old); }
 
 private:
     IProcesses& real_ = SystemProcesses();
