@@ -26,16 +26,33 @@ Function User32Function(const char* name) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
 }
 
-// The DPI of the window's monitor; before Windows 10 1607, the system's.
+// The DPI of a monitor (Windows 8.1 and later); before, the system's.
+int MonitorDpi(HMONITOR monitor) {
+    using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const auto getDpiForMonitor = [] {
+        const HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        return shcore ? reinterpret_cast<GetDpiForMonitorFunction>(
+                            reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+                      : nullptr;
+    }();
+    UINT x = 0;
+    UINT y = 0;
+    // MDT_EFFECTIVE_DPI.
+    if (monitor && getDpiForMonitor && getDpiForMonitor(monitor, 0, &x, &y) == S_OK && y > 0) return static_cast<int>(y);
+    int dpi = 0;
+    if (const unique_screen_dc screen{GetDC(nullptr)}) dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The DPI of the window's monitor.
 int WindowDpi(HWND hwnd) {
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
     static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
     if (getDpiForWindow) {
         if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
     }
-    int dpi = 0;
-    if (const unique_screen_dc screen{GetDC(nullptr)}) dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
-    return dpi > 0 ? dpi : kDesignDpi;
+    // Windows 8.1 to 10 1511: the monitor's own.
+    return MonitorDpi(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST));
 }
 
 // The outer size of a window with this client rectangle: with the frame sizes
@@ -177,6 +194,7 @@ TBounds TOrvUninstallMainForm::Scaled(const TBounds& design) const {
 
 void TOrvUninstallMainForm::ScaleTo(int dpi) {
     using D = TMainFormDescription;
+    const int oldDpi = dpi_;
     dpi_ = dpi;
     if (const HFONT font = CreateDescriptionFont(Scaled(D::FontHeight))) {
         SetControlsFont(font);
@@ -190,8 +208,9 @@ void TOrvUninstallMainForm::ScaleTo(int dpi) {
     ExitButton.SetBounds(Scaled(D::ExitButton.Bounds));
     // Attached again, the list takes the new tile size for its row height.
     RedrawTiles();
+    // The columns keep the widths the user gave them, at the new scale.
     for (int column = 0; column < static_cast<int>(std::size(D::Columns)); ++column) {
-        ListView.SetColumnWidth(column, Scaled(D::Columns[column].Width));
+        ListView.SetColumnWidth(column, MulDiv(ListView.ColumnWidth(column), dpi, oldDpi));
     }
 }
 
@@ -274,14 +293,26 @@ void TOrvUninstallMainForm::OnCommand(WPARAM wParam, LPARAM lParam) {
 void TOrvUninstallMainForm::ShowFirst(int showCommand) {
     if (!firstShown_) {
         firstShown_ = true;
-        RECT outer = {};
-        GetWindowRect(Handle(), &outer);
-        int left = 0;
-        int top = 0;
-        DesktopCenter(GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
-                      GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN),
-                      outer.right - outer.left, outer.bottom - outer.top, left, top);
-        SetWindowPos(Handle(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        using D = TMainFormDescription;
+        const DWORD style = static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE));
+        const DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE));
+        const TPlacement placement = FirstPlacement(
+            {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+             GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)},
+            dpi_,
+            [&](int dpi) {
+                RECT outer = {0, 0, MulDiv(D::ClientWidth, dpi, kDesignDpi), MulDiv(D::ClientHeight, dpi, kDesignDpi)};
+                AdjustWindowRectForDpi(outer, style, exStyle, dpi);
+                return TBounds{0, 0, outer.right - outer.left, outer.bottom - outer.top};
+            },
+            [](const TBounds& at) {
+                const RECT rect = {at.Left, at.Top, at.Left + at.Width, at.Top + at.Height};
+                return MonitorDpi(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST));
+            });
+        // A hidden window is not told of a new monitor's DPI: it takes it here.
+        if (placement.Dpi != dpi_) ScaleTo(placement.Dpi);
+        const TBounds& at = placement.Bounds;
+        SetWindowPos(Handle(), nullptr, at.Left, at.Top, at.Width, at.Height, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     int state = SW_SHOWNORMAL;
     if (showCommand == SW_SHOWMAXIMIZED) state = SW_SHOWMAXIMIZED;

@@ -99,4 +99,19 @@ void DesktopCenter(int desktopLeft, int desktopTop, int desktopWidth, int deskto
     if (top < desktopTop) top = desktopTop;
 }
 
+TPlacement FirstPlacement(const TBounds& desktop, int currentDpi, const std::function<TBounds(int dpi)>& outerSize,
+                          const std::function<int(const TBounds&)>& dpiAt) {
+    auto centred = [&](int dpi) {
+        TBounds bounds = outerSize(dpi);
+        DesktopCenter(desktop.Left, desktop.Top, desktop.Width, desktop.Height, bounds.Width, bounds.Height,
+                      bounds.Left, bounds.Top);
+        return bounds;
+    };
+    TPlacement placement{currentDpi, centred(currentDpi)};
+    // Sized for where it lands, and centred again at that size.
+    const int dpi = dpiAt(placement.Bounds);
+    if (dpi != currentDpi) placement = {dpi, centred(dpi)};
+    return placement;
+}
+
 }  // namespace velmora

@@ -101,4 +101,15 @@ void ApplyLayout(TMainLayout& layout, int clientWidth, int clientHeight, int mar
 void DesktopCenter(int desktopLeft, int desktopTop, int desktopWidth, int desktopHeight, int width, int height,
                    int& left, int& top);
 
+// The first placement on the desktop (the virtual screen's bounds): centred, at
+// the size for the DPI of the monitor where the centred window lands, which may
+// not be the monitor the window was made on. outerSize gives the window's size
+// at a DPI; dpiAt the DPI of the monitor a rectangle lies on most.
+struct TPlacement {
+    int Dpi;
+    TBounds Bounds;
+};
+TPlacement FirstPlacement(const TBounds& desktop, int currentDpi, const std::function<TBounds(int dpi)>& outerSize,
+                          const std::function<int(const TBounds&)>& dpiAt);
+
 }  // namespace velmora

@@ -78,6 +78,8 @@ void TListView::SetSmallImages(HIMAGELIST images) { ListView_SetImageList(hwnd_,
 
 void TListView::SetColumnWidth(int column, int width) { ListView_SetColumnWidth(hwnd_, column, width); }
 
+int TListView::ColumnWidth(int column) const { return ListView_GetColumnWidth(hwnd_, column); }
+
 int TListView::Count() const { return ListView_GetItemCount(hwnd_); }
 
 int TListView::AddRow(const TListItem& item) {

@@ -72,6 +72,7 @@ public:
     // Setting the same list again makes the rows take a changed image size.
     void SetSmallImages(HIMAGELIST images);
     void SetColumnWidth(int column, int width);
+    int ColumnWidth(int column) const;
 
     int Count() const;
     // Adds a row at the end with its texts, data and image; answers its index.

@@ -157,6 +157,19 @@ TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
                   u"|" + ExtractIconPath(u"\"") + u"|" + ExtractIconPath(u",1"), u"C:\\A B\\a.exe|C:\\b.ico|c.exe||");
 }
 
+// The first placement takes the DPI of the monitor the centred window lands
+// on: 1,280 pixels at 96 DPI on the left, 2,560 at 144 on the right.
+TEST(FirstPlacement, SizesTheWindowForTheMonitorItLandsOnThenCentresIt) {
+    const auto size = [](int dpi) { return TBounds{0, 0, 800 * dpi / 96, 520 * dpi / 96}; };
+    const auto dpiAt = [](const TBounds& at) { return at.Left + at.Width / 2 < 1280 ? 96 : 144; };
+    const TPlacement right = FirstPlacement({0, 0, 3840, 1440}, 96, size, dpiAt);
+    EXPECT_EQ(right.Dpi, 144);
+    EXPECT_EQ(right.Bounds, (TBounds{1320, 330, 1200, 780}));
+    const TPlacement left = FirstPlacement({-3000, 0, 3200, 1440}, 144, size, dpiAt);
+    EXPECT_EQ(left.Dpi, 96);
+    EXPECT_EQ(left.Bounds, (TBounds{-1800, 460, 800, 520}));
+}
+
 // Five entries P1..P5 shown in that order; each uninstaller removes its own.
 class UninstallCommandTest : public ::testing::Test, public IUninstallView {
 protected:
