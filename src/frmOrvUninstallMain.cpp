@@ -446,8 +446,8 @@ struct TTile {
 // the same: each such icon is drawn once, and its tiles are that drawing.
 class TTilePainter {
 public:
-    TTilePainter(const TOrvCSysImageList& icons, int size, int iconOffset)
-        : icons_(icons), size_(size), iconOffset_(iconOffset) {
+    TTilePainter(const TOrvCSysImageList& icons, int size, int iconOffset, int iconSize)
+        : icons_(icons), size_(size), iconOffset_(iconOffset), iconSize_(iconSize) {
         const BITMAPINFO info = PixelsInfo(size, size);
         dc_.reset(CreateCompatibleDC(unique_screen_dc(GetDC(nullptr)).get()));
         bitmap_.reset(
@@ -463,13 +463,21 @@ public:
         if (found == drawn_.end()) {
             RECT all = {0, 0, size_, size_};
             FillRect(dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            icons_.Draw(dc_.get(), iconOffset_, iconOffset_, icon, true);
+            if (icons_.Width() == iconSize_ || !DrawScaled(icon)) icons_.Draw(dc_.get(), iconOffset_, iconOffset_, icon, true);
             found = drawn_.emplace(icon, Capture()).first;
         }
         return &found->second;
     }
 
 private:
+    // The icon at another size than the shell's (see TileIconSize).
+    bool DrawScaled(int icon) {
+        const HICON image = ImageList_GetIcon(icons_.Handle(), icon, ILD_TRANSPARENT);
+        if (!image) return false;
+        const scope_exit destroy([image] { DestroyIcon(image); });
+        return DrawIconEx(dc_.get(), iconOffset_, iconOffset_, image, iconSize_, iconSize_, 0, nullptr, DI_NORMAL) != FALSE;
+    }
+
     // The tile as drawn so far; the scratch bitmap itself stays as it is.
     TTile Capture() {
         GdiFlush();
@@ -485,6 +493,7 @@ private:
     const TOrvCSysImageList& icons_;
     int size_;
     int iconOffset_;
+    int iconSize_;
     DWORD* pixels_ = nullptr;
     unique_hbitmap bitmap_;
     // Deleted before the bitmap selected into it, which that lets go.
@@ -542,7 +551,7 @@ std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& ti
 
 void TOrvUninstallMainForm::PopulateList() {
     using D = TMainFormDescription;
-    TTilePainter painter(*SysImageList, Scaled(D::TileSize), Scaled(D::IconOffset));
+    TTilePainter painter(*SysImageList, Scaled(D::TileSize), Scaled(D::IconOffset), TileIconSize());
     // The list's drawing stays suspended for the fill, whatever happens.
     ListView.BeginUpdate();
     const scope_exit endUpdate([this] { ListView.EndUpdate(); });
@@ -594,10 +603,20 @@ void TOrvUninstallMainForm::RedrawTiles() {
     // The images go back in the same order, so the rows' image indexes hold.
     const HIMAGELIST images = EmptyTileList(size, tileIcons_.size());
     if (tileIcons_.empty() || !SysImageList) return;
-    TTilePainter painter(*SysImageList, size, Scaled(D::IconOffset));
+    TTilePainter painter(*SysImageList, size, Scaled(D::IconOffset), TileIconSize());
     std::vector<const TTile*> tiles;
     for (const int icon : tileIcons_) tiles.push_back(painter.Tile(icon));
     AddTiles(images, tiles, size);
+}
+
+// The shell's small icons come at the system's DPI, the tiles at the window's:
+// where the two differ (monitors at different scales), an icon is drawn at the
+// size that keeps its share of the tile.
+int TOrvUninstallMainForm::TileIconSize() const {
+    int systemDpi = 0;
+    if (const unique_screen_dc screen{GetDC(nullptr)}) systemDpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
+    const int iconSize = SysImageList->Width();
+    return systemDpi > 0 ? MulDiv(iconSize, dpi_, systemDpi) : iconSize;
 }
 
 HIMAGELIST TOrvUninstallMainForm::EmptyTileList(int size, std::size_t capacity) {

@@ -70,6 +70,8 @@ private:
     void ScaleTo(int dpi);
     // Draws the row tiles again in the current size, from the same icons.
     void RedrawTiles();
+    // The size a tile's icon is drawn at.
+    int TileIconSize() const;
     // ImageList emptied, for tiles of that size, with room for that many; the
     // list view shows it.
     HIMAGELIST EmptyTileList(int size, std::size_t capacity);
