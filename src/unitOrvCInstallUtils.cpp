@@ -327,8 +327,8 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     if (created) {
         // In a job before it runs, the process takes every process it starts
         // into it, and theirs: the wait finds a copy handed over to through a
-        // process that has ended. Where it cannot be put in one (Windows 7 does
-        // not nest jobs), the search by parent alone remains.
+        // process that has ended. Where it cannot be put in one (Windows 7, where
+        // jobs do not nest), the search by parent alone remains.
         job = processes.CreateJobObject();
         if (job && !processes.AssignProcessToJobObject(job, child.hProcess)) {
             processes.CloseHandle(job);

@@ -97,7 +97,8 @@ public:
     virtual std::uint32_t ResumeThread(ProcessHandle thread) = 0;
     // CreateJobObjectW without a name or attributes, whose processes may break
     // away when they ask (JOB_OBJECT_LIMIT_BREAKAWAY_OK); closing it ends
-    // nothing. 0 when it cannot be made.
+    // nothing. 0 when it cannot be made, and before Windows 8, where jobs do
+    // not nest.
     virtual ProcessHandle CreateJobObject() = 0;
     virtual bool AssignProcessToJobObject(ProcessHandle job, ProcessHandle process) = 0;
     // QueryInformationJobObject's JobObjectBasicProcessIdList: the ids of the

@@ -3,6 +3,7 @@
 
 #include <shellapi.h>
 #include <tlhelp32.h>
+#include <versionhelpers.h>
 #undef ShellExecuteEx
 
 #include <algorithm>
@@ -185,6 +186,9 @@ public:
     }
 
     ProcessHandle CreateJobObject() override {
+        // Jobs nest from Windows 8 on. Before, a process in a job cannot put its
+        // children in a job of its own: an uninstaller that does would fail.
+        if (!IsWindows8OrGreater()) return 0;
         const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
         if (!job) return 0;
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
