@@ -6,7 +6,6 @@
 #include "LibrarySearch.h"
 #include "frmOrvUninstallMain.h"
 #include "platform/Application.h"
-#include "unitOrvCInstallUtils.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     using namespace velmora;
@@ -20,8 +19,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     application.InitializeCom();
     application.SetMainFormOnTaskBar(true);
     application.SetTitle(u"Velmora");
-    // RunAndWait keeps this application's messages serviced while it waits.
-    SetProcessMessagesProc([] { Application().ProcessMessages(); });
     Guarded([&] { application.CreateMainForm([] { return std::make_unique<TOrvUninstallMainForm>(); }); });
     // Without a main window (its creation failed and the error box has been
     // shown) Run returns at once and the program ends.

@@ -374,7 +374,7 @@ void TOrvUninstallMainForm::FormResize() {
 void TOrvUninstallMainForm::ExitButtonClick() { Close(); }
 
 void TOrvUninstallMainForm::MergeHandOffInventory(THandOffRun* startedAhead) {
-    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), [] { Application().ProcessMessages(); },
+    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), ProcessApplicationMessages,
                                    startedAhead);
 }
 
@@ -413,7 +413,7 @@ void TOrvUninstallMainForm::UninstallButtonClick() {
     const scope_exit focusList([this] { FocusList(); });
     UninstallCommand(
         view, UninstallReader, [] { return std::make_unique<TOrvUninstallReader>(); }, SystemProcesses(),
-        [] { Application().ProcessMessages(); });
+        ProcessApplicationMessages);
 }
 
 // ---------------------------------------------------------------------------

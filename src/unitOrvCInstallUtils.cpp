@@ -4,12 +4,14 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include "platform/Application.h"
+#endif
+
 namespace velmora {
 
 namespace {
 
-// STARTUPINFOW's size: 68 bytes in a 32-bit process, 104 in a 64-bit one.
-constexpr std::uint32_t kStartupRecordSize = sizeof(void*) == 4 ? 68 : 104;
 constexpr std::uint32_t kPollSleepMs = 10;
 // Room for 511 characters and a null at the least, as the command line may be
 // written to by process creation.
@@ -61,13 +63,19 @@ std::u16string ArgumentsAfter(const std::u16string& commandLine, std::size_t end
     return commandLine.substr(end);
 }
 
-// Polls until the process has ended, servicing messages; the first test comes
-// at once, so a process that has already ended costs no sleep.
-void WaitServicing(IProcesses& processes, const ProcessMessagesProc& processMessages, ProcessHandle process) {
-    while (processes.WaitForSingleObject(process, 0) == kWaitTimeout) {
+// Every wait's loop: services messages and sleeps one poll at a time until done
+// answers true, or after maxPolls polls unless that is negative. done is asked
+// first, so what has already happened costs no sleep.
+template <typename Done>
+void Poll(IProcesses& processes, const ProcessMessagesProc& processMessages, Done done, int maxPolls = -1) {
+    for (int polls = 0; !done() && polls != maxPolls; ++polls) {
         if (processMessages) processMessages();
         processes.Sleep(kPollSleepMs);
     }
+}
+
+bool HasEnded(IProcesses& processes, ProcessHandle process) {
+    return processes.WaitForSingleObject(process, 0) != kWaitTimeout;
 }
 
 bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& prefix) {
@@ -92,7 +100,7 @@ class TDescendants {
 public:
     TDescendants(IProcesses& processes, ProcessHandle root, ProcessHandle job) : processes_(processes), job_(job) {
         std::uint64_t created = 0;
-        if (processes_.GetProcessCreationTime(root, &created)) {
+        if (processes_.ProcessCreationTime(root, &created)) {
             known_.push_back({processes_.GetProcessId(root), created, root, false});
         }
     }
@@ -194,7 +202,7 @@ private:
     bool Add(std::uint32_t id, ProcessHandle handle, std::uint64_t parentCreated) {
         TProcessHandle owner(processes_, handle);
         std::uint64_t created = 0;
-        if (!processes_.GetProcessCreationTime(handle, &created) || created < parentCreated) return false;
+        if (!processes_.ProcessCreationTime(handle, &created) || created < parentCreated) return false;
         known_.push_back({id, created, handle, IsTemporary(handle)});
         opened_.push_back(std::move(owner));
         return true;
@@ -217,7 +225,7 @@ private:
 
     bool IsTemporary(ProcessHandle handle) {
         std::u16string image;
-        if (!processes_.QueryFullProcessImageName(handle, &image)) return false;
+        if (!processes_.QueryFullProcessImageNameW(handle, &image)) return false;
         if (!temporaryDirectoriesRead_) {
             temporaryDirectories_ = processes_.TemporaryDirectories();
             temporaryDirectoriesRead_ = true;
@@ -255,15 +263,11 @@ void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMe
         if (running.handles.empty() && !running.unopened) return;
         // Look again when one of them has ended: it may have handed over in
         // turn; with one that cannot be opened, also every so often.
-        auto allRunning = [&] {
-            return std::all_of(running.handles.begin(), running.handles.end(), [&](ProcessHandle process) {
-                return processes.WaitForSingleObject(process, 0) == kWaitTimeout;
-            });
+        const auto oneEnded = [&] {
+            return std::any_of(running.handles.begin(), running.handles.end(),
+                               [&](ProcessHandle process) { return HasEnded(processes, process); });
         };
-        for (int polls = 0; allRunning() && !(running.unopened && polls == kUnopenedPolls); ++polls) {
-            if (processMessages) processMessages();
-            processes.Sleep(kPollSleepMs);
-        }
+        Poll(processes, processMessages, oneEnded, running.unopened ? kUnopenedPolls : -1);
     }
 }
 
@@ -275,7 +279,7 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
     if (!commandLine.empty() && commandLine[0] == u'"') {
         // Without its closing quote, the rest of the line is the program.
         const std::size_t close = std::min(commandLine.find(u'"', 1), commandLine.size());
-        if (!processes.SearchPath(commandLine.substr(1, close - 1), &found)) return false;
+        if (!processes.SearchPathW(commandLine.substr(1, close - 1), &found)) return false;
         program = found;
         arguments = ArgumentsAfter(commandLine, std::min(close + 1, commandLine.size()));
         return true;
@@ -283,7 +287,7 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
     // Unquoted: the shortest prefix, ending at a blank, that names a program.
     for (std::size_t end = 0; end <= commandLine.size(); ++end) {
         if (end < commandLine.size() && !IsBlank(commandLine[end])) continue;
-        if (end > 0 && processes.SearchPath(commandLine.substr(0, end), &found)) {
+        if (end > 0 && processes.SearchPathW(commandLine.substr(0, end), &found)) {
             program = found;
             arguments = ArgumentsAfter(commandLine, end);
             return true;
@@ -299,7 +303,6 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
 
     StartupRecord startup;
-    startup.cb = kStartupRecordSize;
     startup.dwFlags = kStartfUseShowWindow;
     startup.wShowWindow = static_cast<std::uint16_t>(showWindow);
 
@@ -309,7 +312,7 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
         // The start alone sees the 64-bit file system, when asked for; nothing
         // else happens before the process's own view is back.
         const TNativeFileSystem view(processes, nativeFileSystem);
-        created = processes.CreateProcess(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended,
+        created = processes.CreateProcessW(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended,
                                           startup, &child);
         if (!created) {
             // A program that needs administrator rights can only be started by
@@ -320,7 +323,7 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
             if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return std::nullopt;
             start.hwnd = owner;
             start.nShow = showWindow;
-            if (!processes.ShellExecuteEx(start, &child.hProcess) || !child.hProcess) return std::nullopt;
+            if (!processes.ShellExecuteExW(start, &child.hProcess) || !child.hProcess) return std::nullopt;
         }
     }
     ProcessHandle job = 0;
@@ -329,7 +332,7 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
         // into it, and theirs: the wait finds a copy handed over to through a
         // process that has ended. Where it cannot be put in one (Windows 7, where
         // jobs do not nest), the search by parent alone remains.
-        job = processes.CreateJobObject();
+        job = processes.CreateJobObjectW();
         if (job && !processes.AssignProcessToJobObject(job, child.hProcess)) {
             processes.CloseHandle(job);
             job = 0;
@@ -358,7 +361,7 @@ int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
     const TProcessHandle process(*processes_, child_.hProcess);
     const ProcessHandle handle = std::exchange(child_.hProcess, 0);
 
-    WaitServicing(*processes_, processMessages, handle);
+    Poll(*processes_, processMessages, [&] { return HasEnded(*processes_, handle); });
     processes_->WaitForSingleObject(handle, kInfinite);
     std::uint32_t exitCode = 0;
     processes_->GetExitCodeProcess(handle, &exitCode);
@@ -379,21 +382,8 @@ bool IsWow64(IProcesses& processes) {
 }
 
 #ifdef _WIN32
-namespace {
-
-ProcessMessagesProc& CurrentProcessMessages() {
-    static ProcessMessagesProc proc = ProcessPendingMessages;
-    return proc;
-}
-
-}  // namespace
-
-void SetProcessMessagesProc(ProcessMessagesProc proc) {
-    CurrentProcessMessages() = proc ? std::move(proc) : ProcessMessagesProc(ProcessPendingMessages);
-}
-
 int RunAndWait(const std::u16string& commandLine, int showWindow) {
-    return RunAndWait(SystemProcesses(), CurrentProcessMessages(), commandLine, showWindow, 0);
+    return RunAndWait(SystemProcesses(), ProcessApplicationMessages, commandLine, showWindow);
 }
 
 bool IsWow64() { return IsWow64(SystemProcesses()); }

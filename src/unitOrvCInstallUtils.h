@@ -11,7 +11,7 @@
 namespace velmora {
 
 // Services every message waiting in the GUI thread's queue and returns when the
-// queue is empty. The application supplies it.
+// queue is empty: the application's pump (ProcessApplicationMessages), or nothing.
 using ProcessMessagesProc = std::function<void()>;
 
 // The longest command line process creation accepts, without its null.
@@ -66,14 +66,9 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
 bool IsWow64(IProcesses& processes);
 
 #ifdef _WIN32
-// The same on the machine's own processes, servicing messages with the
-// application's operation (see SetProcessMessagesProc).
+// The same on the machine's own processes, servicing the application's messages.
 int RunAndWait(const std::u16string& commandLine, int showWindow);
 bool IsWow64();
-
-// Installs the application's process-messages operation; until one is installed
-// the plain pump ProcessPendingMessages serves.
-void SetProcessMessagesProc(ProcessMessagesProc proc);
 #endif
 
 }  // namespace velmora

@@ -61,7 +61,7 @@ RegistryReader::~RegistryReader() { CloseCurrentKey(); }
 
 void RegistryReader::CloseCurrentKey() noexcept {
     if (currentKey_ != 0) {
-        registry_.CloseKey(currentKey_);
+        registry_.RegCloseKey(currentKey_);
         currentKey_ = 0;
         currentPath_.clear();
     }
@@ -75,7 +75,7 @@ bool RegistryReader::OpenKeyReadOnly(const std::u16string& path) {
 
     for (const std::uint32_t mask : kOpenMasks) {
         RegKey opened = 0;
-        if (registry_.OpenKey(parent, subKey, mask, &opened) != kErrorSuccess) continue;
+        if (registry_.RegOpenKeyExW(parent, subKey, mask, &opened) != kErrorSuccess) continue;
         std::u16string newPath = relativeToCurrent ? currentPath_ + u"\\" + path : subKey;
         CloseCurrentKey();
         currentKey_ = opened;
@@ -89,7 +89,7 @@ void RegistryReader::GetKeyNames(std::vector<std::u16string>& list) {
     list.clear();
     std::uint32_t count = 0;
     std::uint32_t longest = 0;
-    if (registry_.QueryInfoKey(currentKey_, &count, &longest) != kErrorSuccess) return;
+    if (registry_.RegQueryInfoKeyW(currentKey_, &count, &longest) != kErrorSuccess) return;
 
     std::vector<char16_t> buffer(static_cast<std::size_t>(longest) + 1);
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -97,7 +97,7 @@ void RegistryReader::GetKeyNames(std::vector<std::u16string>& list) {
         auto length = static_cast<std::uint32_t>(buffer.size());
         // A subkey removed or renamed since the count fails here; its index is
         // skipped rather than adding a name the registry did not give.
-        if (registry_.EnumKey(currentKey_, index, buffer.data(), &length) != kErrorSuccess) continue;
+        if (registry_.RegEnumKeyExW(currentKey_, index, buffer.data(), &length) != kErrorSuccess) continue;
         const auto nameEnd = buffer.begin() + std::min<std::size_t>(length, buffer.size());
         // A name with a null inside (the native API can make one) cannot be
         // opened by name: cut at the null it would open another key.
@@ -112,7 +112,7 @@ std::u16string RegistryReader::ReadString(const std::u16string& name) {
     char16_t probe[kProbeChars + 1] = {};
     std::uint32_t type = 0;
     std::uint32_t size = kProbeChars * 2;
-    const long rc = registry_.QueryValue(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(probe), &size);
+    const long rc = registry_.RegQueryValueExW(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(probe), &size);
     if (rc == kErrorFileNotFound) return {};
     if (rc != kErrorSuccess) return ReadMeasuredString(name);
     if (size == 0) return {};
@@ -123,7 +123,7 @@ std::u16string RegistryReader::ReadString(const std::u16string& name) {
 std::u16string RegistryReader::ReadMeasuredString(const std::u16string& name) {
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    if (registry_.QueryValue(currentKey_, name, &type, nullptr, &size) != kErrorSuccess || size == 0) {
+    if (registry_.RegQueryValueExW(currentKey_, name, &type, nullptr, &size) != kErrorSuccess || size == 0) {
         return {};
     }
 
@@ -132,7 +132,7 @@ std::u16string RegistryReader::ReadMeasuredString(const std::u16string& name) {
     const std::size_t chars = size / 2;
     std::vector<char16_t> buffer(chars + 1, u'\0');
     std::uint32_t read = size;
-    if (registry_.QueryValue(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()),
+    if (registry_.RegQueryValueExW(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()),
                              &read) != kErrorSuccess) {
         RaiseRegistryError(kFailedToGetData, name);
     }
@@ -146,7 +146,7 @@ std::optional<std::int32_t> RegistryReader::ReadFlag(const std::u16string& name)
     std::uint8_t data[4] = {0, 0, 0, 0};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof data;
-    const long rc = registry_.QueryValue(currentKey_, name, &type, data, &size);
+    const long rc = registry_.RegQueryValueExW(currentKey_, name, &type, data, &size);
     if (rc == kErrorFileNotFound) return std::nullopt;
     if (rc != kErrorSuccess) {
         if (!ValueExists(name)) return std::nullopt;
@@ -160,7 +160,7 @@ std::int32_t RegistryReader::ReadInteger(const std::u16string& name) {
     std::uint8_t data[4] = {0, 0, 0, 0};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof data;
-    if (registry_.QueryValue(currentKey_, name, &type, data, &size) != kErrorSuccess) {
+    if (registry_.RegQueryValueExW(currentKey_, name, &type, data, &size) != kErrorSuccess) {
         RaiseRegistryError(kFailedToGetData, name);
     }
     if (type != kRegDword) RaiseRegistryError(kInvalidDataType, name);
@@ -170,7 +170,7 @@ std::int32_t RegistryReader::ReadInteger(const std::u16string& name) {
 bool RegistryReader::ValueExists(const std::u16string& name) {
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    return registry_.QueryValue(currentKey_, name, &type, nullptr, &size) == kErrorSuccess;
+    return registry_.RegQueryValueExW(currentKey_, name, &type, nullptr, &size) == kErrorSuccess;
 }
 
 bool IsRemovable(RegistryReader& reader) {
@@ -234,7 +234,7 @@ void TOrvUninstallReader::Refresh() {
 
 std::u16string GetTempDirectory(IProfileFiles& files) {
     char16_t buffer[261] = {};
-    if (files.GetTempPath(260, buffer) == 0) return {};
+    if (files.GetTempPathW(260, buffer) == 0) return {};
     return TextUpToNull(buffer, 260);
 }
 
@@ -255,7 +255,7 @@ public:
     ProfileFileReader(IProfileFiles& files, std::u16string path) : files_(files), path_(std::move(path)) {}
     ProfileFileReader(const ProfileFileReader&) = delete;
     ProfileFileReader& operator=(const ProfileFileReader&) = delete;
-    ~ProfileFileReader() { files_.WritePrivateProfileString(nullptr, nullptr, nullptr, path_); }
+    ~ProfileFileReader() { files_.WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_); }
 
     void ReadSections(std::vector<std::u16string>& names) {
         names.clear();
@@ -281,14 +281,14 @@ public:
     std::u16string ReadString(const std::u16string& section, const char16_t* key) {
         char16_t buffer[kValueBuffer] = {};
         const std::uint32_t placed =
-            files_.GetPrivateProfileString(section.c_str(), key, u"", buffer, kValueBuffer, path_);
+            files_.GetPrivateProfileStringW(section.c_str(), key, u"", buffer, kValueBuffer, path_);
         return std::u16string(buffer, std::min<std::uint32_t>(placed, kValueBuffer - 1));
     }
 
 private:
     std::uint32_t ReadSectionNames(std::vector<char16_t>& buffer) {
         if (buffer.size() < 2) return 0;
-        return files_.GetPrivateProfileString(nullptr, nullptr, nullptr, buffer.data(),
+        return files_.GetPrivateProfileStringW(nullptr, nullptr, nullptr, buffer.data(),
                                               static_cast<std::uint32_t>(buffer.size()), path_);
     }
 
@@ -308,12 +308,12 @@ private:
 // "not found" and "invalid name" (a sharing violation, say) are settled by a
 // directory search, which works on files held open by others.
 bool HandOffFileExists(IProfileFiles& files, const std::u16string& path) {
-    const std::uint32_t attributes = files.GetFileAttributes(path);
+    const std::uint32_t attributes = files.GetFileAttributesW(path);
     if (attributes != kInvalidFileAttributes) return (attributes & kFileAttributeDirectory) == 0;
-    const long error = files.LastError();
+    const long error = files.GetLastError();
     if (error == kErrorFileNotFound || error == kErrorPathNotFound || error == kErrorInvalidName) return false;
     std::uint32_t found = 0;
-    const std::uintptr_t search = files.FindFirstFile(path, &found);
+    const std::uintptr_t search = files.FindFirstFileW(path, &found);
     if (search == kInvalidFindHandle) return false;
     files.FindClose(search);
     return (found & kFileAttributeDirectory) == 0;
@@ -340,7 +340,7 @@ void TOrvUninstallReader::LoadFromHandOffFile() {
     }
     // Only a load that completed removes the file; a failed deletion is ignored
     // and the file is merged again next time.
-    if (HandOffFileExists(files_, path)) files_.DeleteFile(path);
+    if (HandOffFileExists(files_, path)) files_.DeleteFileW(path);
 }
 
 }  // namespace velmora

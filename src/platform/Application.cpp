@@ -73,6 +73,8 @@ TApplication& Application() {
     return application;
 }
 
+void ProcessApplicationMessages() { Application().ProcessMessages(); }
+
 void TApplication::Initialize(HINSTANCE instance) {
     instance_ = instance;
     icon_ = LoadIconW(instance, L"MAINICON");

@@ -51,6 +51,8 @@ public:
     // Destroys the main window and uninitialises COM.
     void Finish();
     // Dispatches every message waiting in the queue and returns when it is empty.
+    // A quit message ends the application: Terminated() answers true, and Run's
+    // loop ends when control is back in it.
     void ProcessMessages();
     bool Terminated() const { return terminated_; }
 
@@ -73,6 +75,10 @@ private:
 
 // The program's one application object.
 TApplication& Application();
+
+// The program's one message pump, Application().ProcessMessages(): what every
+// wait that keeps the window live passes.
+void ProcessApplicationMessages();
 
 // Runs a handler, sending any exception it raises to the error display: the
 // guard around every handler that Windows calls.

@@ -3,11 +3,19 @@
 // CloseHandle, Sleep, IsWow64Process; SearchPathW and ShellExecuteExW for a
 // program that needs elevation; the process snapshot and a job object for an
 // uninstaller that hands over to a copy of itself).
+//
+// Naming, the same in every seam: an operation that is one Windows function
+// carries that function's exported name (the W form where there is one), so no
+// macro of <windows.h> renames it; an operation that folds several calls into
+// one answer is named for the answer (ProcessSnapshot, JobProcessIds).
+// Error codes are in platform/ErrorCodes.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/ErrorCodes.h"
 
 namespace velmora {
 
@@ -16,18 +24,15 @@ using WindowHandle = std::uintptr_t;
 
 constexpr std::uint32_t kWaitObject0 = 0;
 constexpr std::uint32_t kWaitTimeout = 258;
-constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr std::uint32_t kStartfUseShowWindow = 0x1;
 constexpr std::uint32_t kCreateSuspended = 0x4;
 constexpr std::uint32_t kCreateNewConsole = 0x10;
 constexpr std::uint32_t kNormalPriorityClass = 0x20;
-constexpr std::uint32_t kErrorElevationRequired = 740;
-constexpr std::uint32_t kErrorCancelled = 1223;
 
-// The fields of STARTUPINFOW that Velmora sets; the rest are zero.
+// The fields of STARTUPINFOW that Velmora sets; the binding gives the size and
+// zeroes the rest.
 struct StartupRecord {
-    std::uint32_t cb = 0;
     std::uint32_t dwFlags = 0;
     std::uint16_t wShowWindow = 0;
 };
@@ -59,7 +64,7 @@ public:
     // CreateProcessW with no application name, the writable command-line buffer,
     // no security attributes, no inherited handles, the parent's environment and
     // current directory.
-    virtual bool CreateProcess(char16_t* commandLine, std::uint32_t creationFlags,
+    virtual bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags,
                                const StartupRecord& startup, ProcessRecord* process) = 0;
     virtual std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t milliseconds) = 0;
     virtual bool GetExitCodeProcess(ProcessHandle process, std::uint32_t* exitCode) = 0;
@@ -68,17 +73,17 @@ public:
     // IsWow64Process on the current process, looked up at run time: false when
     // the function does not exist; otherwise true, with the flag it gave.
     virtual bool QueryWow64(bool* isWow64) = 0;
-    // The calling thread's last error, as left by CreateProcess or ShellExecuteEx.
-    virtual std::uint32_t GetLastError() = 0;
+    // The calling thread's last error, as left by CreateProcessW or ShellExecuteExW.
+    virtual long GetLastError() = 0;
 
     // SearchPathW over the directories process creation searches for a program
     // named without a directory (the running program's, the current one, the
     // system directories, then PATH), ".exe" added to a name without an
     // extension. A directory is not a program. Answers the full path.
-    virtual bool SearchPath(const std::u16string& fileName, std::u16string* path) = 0;
+    virtual bool SearchPathW(const std::u16string& fileName, std::u16string* path) = 0;
     // ShellExecuteExW with the default verb: the shell asks for consent when the
     // program needs elevation. True with the new process's handle.
-    virtual bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) = 0;
+    virtual bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) = 0;
 
     virtual std::uint32_t GetProcessId(ProcessHandle process) = 0;
     // CreateToolhelp32Snapshot of every process, walked with Process32FirstW/NextW.
@@ -86,9 +91,9 @@ public:
     // OpenProcess for waiting and querying; 0 when it cannot be opened.
     virtual ProcessHandle OpenProcess(std::uint32_t processId) = 0;
     // GetProcessTimes' creation time, in 100 ns units.
-    virtual bool GetProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) = 0;
+    virtual bool ProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) = 0;
     // QueryFullProcessImageNameW, in its long form.
-    virtual bool QueryFullProcessImageName(ProcessHandle process, std::u16string* path) = 0;
+    virtual bool QueryFullProcessImageNameW(ProcessHandle process, std::u16string* path) = 0;
     // The user's temporary directory (GetTempPathW) and the Windows one, in
     // their long forms, each with a trailing backslash.
     virtual std::vector<std::u16string> TemporaryDirectories() = 0;
@@ -99,7 +104,7 @@ public:
     // away when they ask (JOB_OBJECT_LIMIT_BREAKAWAY_OK); closing it ends
     // nothing. 0 when it cannot be made, and before Windows 8, where jobs do
     // not nest.
-    virtual ProcessHandle CreateJobObject() = 0;
+    virtual ProcessHandle CreateJobObjectW() = 0;
     virtual bool AssignProcessToJobObject(ProcessHandle job, ProcessHandle process) = 0;
     // QueryInformationJobObject's JobObjectBasicProcessIdList: the ids of the
     // job's running processes, all of them.
@@ -114,9 +119,5 @@ IProcesses& SystemProcesses();
 
 // The running program's full path (GetModuleFileNameW).
 std::u16string ProgramPath();
-
-// Services the GUI thread's queue until it is empty. A quit request is put back
-// and ends the servicing, so the application's message loop still sees it.
-void ProcessPendingMessages();
 
 }  // namespace velmora

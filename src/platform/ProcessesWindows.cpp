@@ -1,10 +1,9 @@
-// The process seam bound to the Windows functions, and the plain message pump.
+// The process seam bound to the Windows functions.
 #include "platform/WindowsHeaders.h"
 
 #include <shellapi.h>
 #include <tlhelp32.h>
 #include <versionhelpers.h>
-#undef ShellExecuteEx
 
 #include <algorithm>
 #include <vector>
@@ -45,11 +44,11 @@ std::u16string ProgramSearchPath() {
 
 class WindowsProcesses final : public IProcesses {
 public:
-    bool CreateProcess(char16_t* commandLine, std::uint32_t creationFlags, const StartupRecord& startup,
+    bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const StartupRecord& startup,
                        ProcessRecord* process) override {
         STARTUPINFOW info;
         ZeroMemory(&info, sizeof info);
-        info.cb = startup.cb;
+        info.cb = sizeof info;
         info.dwFlags = startup.dwFlags;
         info.wShowWindow = startup.wShowWindow;
         PROCESS_INFORMATION created;
@@ -99,12 +98,12 @@ public:
         return true;
     }
 
-    std::uint32_t GetLastError() override { return ::GetLastError(); }
+    long GetLastError() override { return static_cast<long>(::GetLastError()); }
 
-    bool SearchPath(const std::u16string& fileName, std::u16string* path) override {
+    bool SearchPathW(const std::u16string& fileName, std::u16string* path) override {
         const std::u16string directories = ProgramSearchPath();
         const std::u16string found = Filled([&](wchar_t* buffer, DWORD size) {
-            return SearchPathW(Wide(directories), Wide(fileName), L".exe", size, buffer, nullptr);
+            return ::SearchPathW(Wide(directories), Wide(fileName), L".exe", size, buffer, nullptr);
         });
         if (found.empty()) return false;
         const DWORD attributes = GetFileAttributesW(Wide(found));
@@ -113,7 +112,7 @@ public:
         return true;
     }
 
-    bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) override {
+    bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
         SHELLEXECUTEINFOW info;
         ZeroMemory(&info, sizeof info);
         info.cbSize = sizeof info;
@@ -147,14 +146,14 @@ public:
         return FromHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, processId));
     }
 
-    bool GetProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) override {
+    bool ProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) override {
         FILETIME created, exited, kernel, user;
         if (!::GetProcessTimes(ToHandle(process), &created, &exited, &kernel, &user)) return false;
         *creationTime = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
         return true;
     }
 
-    bool QueryFullProcessImageName(ProcessHandle process, std::u16string* path) override {
+    bool QueryFullProcessImageNameW(ProcessHandle process, std::u16string* path) override {
         const std::u16string image = Filled([&](wchar_t* buffer, DWORD size) {
             DWORD length = size;
             if (::QueryFullProcessImageNameW(ToHandle(process), 0, buffer, &length)) return length;
@@ -185,7 +184,7 @@ public:
         return ::Wow64RevertWow64FsRedirection(oldValue) != FALSE;
     }
 
-    ProcessHandle CreateJobObject() override {
+    ProcessHandle CreateJobObjectW() override {
         // Jobs nest from Windows 8 on. Before, a process in a job cannot put its
         // children in a job of its own: an uninstaller that does would fail.
         if (!IsWindows8OrGreater()) return 0;
@@ -233,18 +232,6 @@ std::u16string ProgramPath() {
         const DWORD length = GetModuleFileNameW(nullptr, buffer, size);
         return length == size ? size * 2 : length;
     });
-}
-
-void ProcessPendingMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
 }
 
 }  // namespace velmora

@@ -13,29 +13,29 @@ namespace {
 
 class WindowsProfileFiles final : public IProfileFiles {
 public:
-    std::uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key,
+    std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
                                           const char16_t* defaultValue, char16_t* buffer,
                                           std::uint32_t size, const std::u16string& path) override {
-        return GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue),
+        return ::GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue),
                                         Wide(buffer), size, Wide(path));
     }
 
-    bool WritePrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* value,
+    bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,
                                    const std::u16string& path) override {
-        return WritePrivateProfileStringW(Wide(section), Wide(key), Wide(value), Wide(path)) != FALSE;
+        return ::WritePrivateProfileStringW(Wide(section), Wide(key), Wide(value), Wide(path)) != FALSE;
     }
 
-    std::uint32_t GetTempPath(std::uint32_t size, char16_t* buffer) override {
-        return GetTempPathW(size, Wide(buffer));
+    std::uint32_t GetTempPathW(std::uint32_t size, char16_t* buffer) override {
+        return ::GetTempPathW(size, Wide(buffer));
     }
 
-    std::uint32_t GetFileAttributes(const std::u16string& path) override {
-        return GetFileAttributesW(Wide(path));
+    std::uint32_t GetFileAttributesW(const std::u16string& path) override {
+        return ::GetFileAttributesW(Wide(path));
     }
 
-    std::uintptr_t FindFirstFile(const std::u16string& pattern, std::uint32_t* attributes) override {
+    std::uintptr_t FindFirstFileW(const std::u16string& pattern, std::uint32_t* attributes) override {
         WIN32_FIND_DATAW data;
-        const HANDLE found = FindFirstFileW(Wide(pattern), &data);
+        const HANDLE found = ::FindFirstFileW(Wide(pattern), &data);
         if (found == INVALID_HANDLE_VALUE) return kInvalidFindHandle;
         if (attributes) *attributes = data.dwFileAttributes;
         return reinterpret_cast<std::uintptr_t>(found);
@@ -45,9 +45,9 @@ public:
         return ::FindClose(reinterpret_cast<HANDLE>(handle)) != FALSE;
     }
 
-    bool DeleteFile(const std::u16string& path) override { return DeleteFileW(Wide(path)) != FALSE; }
+    bool DeleteFileW(const std::u16string& path) override { return ::DeleteFileW(Wide(path)) != FALSE; }
 
-    long LastError() override { return static_cast<long>(GetLastError()); }
+    long GetLastError() override { return static_cast<long>(::GetLastError()); }
 
     bool ReadAllBytes(const std::u16string& path, std::string& bytes) override {
         bytes.clear();
@@ -76,7 +76,7 @@ public:
                 break;
             }
         }
-        const DWORD error = GetLastError();
+        const DWORD error = ::GetLastError();
         file.reset();
         if (!ok) {
             bytes.clear();

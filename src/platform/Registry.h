@@ -2,10 +2,17 @@
 // (RegOpenKeyExW, RegQueryInfoKeyW, RegEnumKeyExW, RegQueryValueExW, RegCloseKey).
 // Results are Windows error codes, so the scan reacts to a substitute exactly as
 // it reacts to the real registry.
+//
+// Naming, the same in every seam: an operation that is one Windows function
+// carries that function's exported name (the W form where there is one), so no
+// macro of <windows.h> renames it.
+// Error codes are in platform/ErrorCodes.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/ErrorCodes.h"
 
 namespace velmora {
 
@@ -16,27 +23,12 @@ using RegKey = std::uintptr_t;
 constexpr RegKey RootKey(std::int32_t value) {
     return static_cast<RegKey>(static_cast<std::intptr_t>(value));
 }
-constexpr RegKey kHKeyClassesRoot = RootKey(static_cast<std::int32_t>(0x80000000u));
 constexpr RegKey kHKeyCurrentUser = RootKey(static_cast<std::int32_t>(0x80000001u));
 constexpr RegKey kHKeyLocalMachine = RootKey(static_cast<std::int32_t>(0x80000002u));
-constexpr RegKey kHKeyUsers = RootKey(static_cast<std::int32_t>(0x80000003u));
-
-// Windows error codes the seam speaks.
-constexpr long kErrorSuccess = 0;
-constexpr long kErrorFileNotFound = 2;
-constexpr long kErrorAccessDenied = 5;
-constexpr long kErrorInvalidHandle = 6;
-constexpr long kErrorInvalidParameter = 87;
-constexpr long kErrorMoreData = 234;
-constexpr long kErrorNoMoreItems = 259;
-constexpr long kErrorKeyDeleted = 1018;
 
 // Access rights.
 constexpr std::uint32_t kKeyQueryValue = 0x0001;
-constexpr std::uint32_t kKeySetValue = 0x0002;
-constexpr std::uint32_t kKeyCreateSubKey = 0x0004;
 constexpr std::uint32_t kKeyEnumerateSubKeys = 0x0008;
-constexpr std::uint32_t kKeyNotify = 0x0010;
 constexpr std::uint32_t kStandardRightsRead = 0x20000;
 constexpr std::uint32_t kKeyRead = 0x20019;
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
@@ -50,27 +42,26 @@ constexpr std::uint32_t kRegExpandSz = 2;
 constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
 constexpr std::uint32_t kRegMultiSz = 7;
-constexpr std::uint32_t kRegQword = 11;
 
 class IRegistry {
 public:
     virtual ~IRegistry() = default;
 
     // RegOpenKeyExW(parent, subKey, 0, samDesired, result).
-    virtual long OpenKey(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
+    virtual long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
                          RegKey* result) = 0;
     // RegQueryInfoKeyW, reduced to the subkey count and the longest subkey name
     // (in characters, without the terminating null). Either pointer may be null.
-    virtual long QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) = 0;
+    virtual long RegQueryInfoKeyW(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) = 0;
     // RegEnumKeyExW(key, index, name, nameLen, ...): nameLen is the capacity in
     // characters on entry and the length without the null on success.
-    virtual long EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) = 0;
+    virtual long RegEnumKeyExW(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) = 0;
     // RegQueryValueExW(key, valueName, nullptr, type, data, dataSize). With data
     // null only the type and size are asked for; type may be null.
-    virtual long QueryValue(RegKey key, const std::u16string& valueName, std::uint32_t* type,
+    virtual long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type,
                             std::uint8_t* data, std::uint32_t* dataSize) = 0;
     // RegCloseKey.
-    virtual long CloseKey(RegKey key) = 0;
+    virtual long RegCloseKey(RegKey key) = 0;
 };
 
 // The registry of the machine: the Windows registry. A native build has no

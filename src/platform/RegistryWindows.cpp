@@ -12,7 +12,7 @@ HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 
 class WindowsRegistry final : public IRegistry {
 public:
-    long OpenKey(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
+    long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
                  RegKey* result) override {
         HKEY opened = nullptr;
 #ifdef VELMORA_WOW64_STAND_IN
@@ -20,15 +20,15 @@ public:
         // 32-bit code (never shipped), reads the view the 32-bit program reads.
         samDesired |= KEY_WOW64_32KEY;
 #endif
-        const LONG rc = RegOpenKeyExW(ToHkey(parent), Wide(subKey), 0, samDesired, &opened);
+        const LONG rc = ::RegOpenKeyExW(ToHkey(parent), Wide(subKey), 0, samDesired, &opened);
         if (rc == ERROR_SUCCESS && result) *result = reinterpret_cast<RegKey>(opened);
         return rc;
     }
 
-    long QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
+    long RegQueryInfoKeyW(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
         DWORD count = 0;
         DWORD longest = 0;
-        const LONG rc = RegQueryInfoKeyW(ToHkey(key), nullptr, nullptr, nullptr, &count, &longest,
+        const LONG rc = ::RegQueryInfoKeyW(ToHkey(key), nullptr, nullptr, nullptr, &count, &longest,
                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_SUCCESS) {
             if (subKeys) *subKeys = count;
@@ -37,26 +37,26 @@ public:
         return rc;
     }
 
-    long EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
+    long RegEnumKeyExW(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
         DWORD length = nameLen ? *nameLen : 0;
-        const LONG rc = RegEnumKeyExW(ToHkey(key), index, Wide(name), &length,
+        const LONG rc = ::RegEnumKeyExW(ToHkey(key), index, Wide(name), &length,
                                       nullptr, nullptr, nullptr, nullptr);
         if (nameLen) *nameLen = length;
         return rc;
     }
 
-    long QueryValue(RegKey key, const std::u16string& valueName, std::uint32_t* type,
+    long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type,
                     std::uint8_t* data, std::uint32_t* dataSize) override {
         DWORD valueType = 0;
         DWORD size = dataSize ? *dataSize : 0;
-        const LONG rc = RegQueryValueExW(ToHkey(key), Wide(valueName), nullptr, &valueType, data,
+        const LONG rc = ::RegQueryValueExW(ToHkey(key), Wide(valueName), nullptr, &valueType, data,
                                          dataSize ? &size : nullptr);
         if (type) *type = valueType;
         if (dataSize) *dataSize = size;
         return rc;
     }
 
-    long CloseKey(RegKey key) override { return RegCloseKey(ToHkey(key)); }
+    long RegCloseKey(RegKey key) override { return ::RegCloseKey(ToHkey(key)); }
 };
 
 }  // namespace

@@ -1,25 +1,11 @@
 // The Windows layer's one header: <windows.h> and the common controls, the
 // conversion between the program's UTF-16 text and the API's wchar_t, and an
 // owner type per handle kind.
-//
-// The seams name their operations after the Windows functions, which
-// <windows.h> defines as macros for their A/W forms; those macros are removed
-// here so the names stay the seams' own. Bindings call the W forms explicitly.
 #pragma once
 
 #include <windows.h>
 
 #include <commctrl.h>
-
-#undef CreateProcess
-#undef DeleteFile
-#undef FindFirstFile
-#undef GetFileAttributes
-#undef GetPrivateProfileString
-#undef GetTempPath
-#undef QueryFullProcessImageName
-#undef SearchPath
-#undef WritePrivateProfileString
 
 #include <string>
 #include <vector>

@@ -14,7 +14,7 @@
 namespace velmora::testing {
 
 // HKLM's Uninstall key and its subkeys; nothing else exists. Every call but
-// CloseKey first runs onCall, which may remove keys, rewrite values or narrow
+// RegCloseKey first runs onCall, which may remove keys, rewrite values or narrow
 // rights. Counts as misuse a key opened for more than reading and a handle
 // (or a root key) closed that is not open.
 class SmallRegistry final : public IRegistry {
@@ -34,7 +34,7 @@ public:
     std::uint32_t uninstallAccess = kKeyAllAccess;
     std::vector<Key> keys;
     std::function<void()> onCall;
-    std::vector<std::u16string> enumerated;  // the names EnumKey gave, in order
+    std::vector<std::u16string> enumerated;  // the names RegEnumKeyExW gave, in order
     int misuse = 0;
     std::map<RegKey, std::pair<int, std::uint32_t>> handles;  // key index (-1: Uninstall), rights granted
 
@@ -57,7 +57,7 @@ public:
         Set(key, name, kRegSz, std::move(bytes));
     }
 
-    long OpenKey(RegKey parent, const std::u16string& subKey, std::uint32_t sam, RegKey* result) override {
+    long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t sam, RegKey* result) override {
         Call();
         const std::uint32_t views = kKeyWow64_32Key | kKeyWow64_64Key;
         misuse += (sam & ~(kKeyRead | views)) != 0;
@@ -72,7 +72,7 @@ public:
         handles[*result = next_ += 4] = {isRoot ? -1 : static_cast<int>(key - keys.data()), sam};
         return kErrorSuccess;
     }
-    long QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
+    long RegQueryInfoKeyW(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
         std::vector<const Key*> live;
         const long rc = Listing(key, kKeyQueryValue, live);
         if (subKeys) *subKeys = static_cast<std::uint32_t>(live.size());
@@ -80,7 +80,7 @@ public:
         for (const Key* k : live) *maxSubKeyLen = std::max<std::uint32_t>(*maxSubKeyLen, k->name.size());
         return rc;
     }
-    long EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
+    long RegEnumKeyExW(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
         std::vector<const Key*> live;
         if (const long rc = Listing(key, kKeyEnumerateSubKeys, live)) return rc;
         if (index >= live.size()) return kErrorNoMoreItems;
@@ -91,7 +91,7 @@ public:
         enumerated.push_back(text);
         return kErrorSuccess;
     }
-    long QueryValue(RegKey key, const std::u16string& valueName, std::uint32_t* type, std::uint8_t* data,
+    long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type, std::uint8_t* data,
                     std::uint32_t* dataSize) override {
         int index = -1;
         if (const long rc = Opened(key, kKeyQueryValue, index)) return rc;
@@ -104,7 +104,7 @@ public:
         if (dataSize) *dataSize = size;
         return kErrorSuccess;
     }
-    long CloseKey(RegKey key) override { return handles.erase(key) ? kErrorSuccess : (++misuse, kErrorInvalidHandle); }
+    long RegCloseKey(RegKey key) override { return handles.erase(key) ? kErrorSuccess : (++misuse, kErrorInvalidHandle); }
 
 private:
     void Call() { if (onCall) onCall(); }
@@ -126,7 +126,7 @@ private:
 };
 
 // A hand-off file described by what the functions answer about it: its sections
-// and values (GetPrivateProfileString answers as the Windows one does), its bytes
+// and values (GetPrivateProfileStringW answers as the Windows one does), its bytes
 // as a measurement reads them, its attributes. Counts deletions, cache flushes
 // and searches left open.
 class ScriptedFiles final : public IProfileFiles {
@@ -147,7 +147,7 @@ public:
                 if (name == section && value.first == key) return value.second;
         return {};
     }
-    std::uint32_t GetPrivateProfileString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
+    std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
                                           char16_t* buffer, std::uint32_t size, const std::u16string&) override {
         std::u16string text = section && key ? Lookup(section, key) : u"";
         if (section && key && text.empty() && defaultValue) text = defaultValue;
@@ -159,17 +159,17 @@ public:
         if (!section) buffer[std::min(placed + 1, size - 1)] = u'\0';
         return placed;
     }
-    bool WritePrivateProfileString(const char16_t* s, const char16_t* k, const char16_t* v, const std::u16string&) override {
+    bool WritePrivateProfileStringW(const char16_t* s, const char16_t* k, const char16_t* v, const std::u16string&) override {
         return flushes += !s && !k && !v, true;
     }
-    std::uint32_t GetTempPath(std::uint32_t, char16_t* buffer) override { return *std::copy_n(u"C:\\Temp\\", 8, buffer) = 0, 8; }
-    std::uint32_t GetFileAttributes(const std::u16string&) override { return attributes; }
-    std::uintptr_t FindFirstFile(const std::u16string&, std::uint32_t* found) override {
+    std::uint32_t GetTempPathW(std::uint32_t, char16_t* buffer) override { return *std::copy_n(u"C:\\Temp\\", 8, buffer) = 0, 8; }
+    std::uint32_t GetFileAttributesW(const std::u16string&) override { return attributes; }
+    std::uintptr_t FindFirstFileW(const std::u16string&, std::uint32_t* found) override {
         return searchFinds ? (*found = foundAttributes, ++openSearches) : kInvalidFindHandle;
     }
     bool FindClose(std::uintptr_t) override { return --openSearches, true; }
-    bool DeleteFile(const std::u16string&) override { return ++deletions, true; }
-    long LastError() override { return error; }
+    bool DeleteFileW(const std::u16string&) override { return ++deletions, true; }
+    long GetLastError() override { return error; }
     bool ReadAllBytes(const std::u16string&, std::string& out) override { return out = bytes, readable; }
     std::uint32_t AnsiCharCount(const std::string&) override { return ansiChars; }
 };

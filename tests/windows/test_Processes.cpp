@@ -25,35 +25,35 @@ public:
     bool refuseConsent = false;
     std::vector<ShellStartRecord> shellStarts;
 
-    bool CreateProcess(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
+    bool CreateProcessW(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
         lastError_ = kErrorElevationRequired;
         return false;
     }
-    bool ShellExecuteEx(const ShellStartRecord& start, ProcessHandle* process) override {
+    bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
         shellStarts.push_back(start);
-        if (refuseConsent) return lastError_ = kErrorCancelled, false;
-        const bool started = real_.ShellExecuteEx(start, process);
+        if (refuseConsent) return lastError_ = ERROR_CANCELLED, false;
+        const bool started = real_.ShellExecuteExW(start, process);
         lastError_ = real_.GetLastError();
         return started;
     }
-    std::uint32_t GetLastError() override { return lastError_; }
+    long GetLastError() override { return lastError_; }
 
     std::uint32_t WaitForSingleObject(ProcessHandle h, std::uint32_t ms) override { return real_.WaitForSingleObject(h, ms); }
     bool GetExitCodeProcess(ProcessHandle h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
     bool CloseHandle(ProcessHandle h) override { return real_.CloseHandle(h); }
     void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
     bool QueryWow64(bool* isWow64) override { return real_.QueryWow64(isWow64); }
-    bool SearchPath(const std::u16string& name, std::u16string* path) override { return real_.SearchPath(name, path); }
+    bool SearchPathW(const std::u16string& name, std::u16string* path) override { return real_.SearchPathW(name, path); }
     std::uint32_t GetProcessId(ProcessHandle h) override { return real_.GetProcessId(h); }
     std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
     ProcessHandle OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
-    bool GetProcessCreationTime(ProcessHandle h, std::uint64_t* time) override { return real_.GetProcessCreationTime(h, time); }
-    bool QueryFullProcessImageName(ProcessHandle h, std::u16string* path) override {
-        return real_.QueryFullProcessImageName(h, path);
+    bool ProcessCreationTime(ProcessHandle h, std::uint64_t* time) override { return real_.ProcessCreationTime(h, time); }
+    bool QueryFullProcessImageNameW(ProcessHandle h, std::u16string* path) override {
+        return real_.QueryFullProcessImageNameW(h, path);
     }
     std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
     std::uint32_t ResumeThread(ProcessHandle h) override { return real_.ResumeThread(h); }
-    ProcessHandle CreateJobObject() override { return real_.CreateJobObject(); }
+    ProcessHandle CreateJobObjectW() override { return real_.CreateJobObjectW(); }
     bool AssignProcessToJobObject(ProcessHandle j, ProcessHandle p) override { return real_.AssignProcessToJobObject(j, p); }
     std::vector<std::uint32_t> JobProcessIds(ProcessHandle j) override { return real_.JobProcessIds(j); }
     bool Wow64DisableWow64FsRedirection(void** old) override { return real_.Wow64DisableWow64FsRedirection(old); }
@@ -61,7 +61,7 @@ public:
 
 private:
     IProcesses& real_ = SystemProcesses();
-    std::uint32_t lastError_ = 0;
+    long lastError_ = 0;
 };
 
 TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
