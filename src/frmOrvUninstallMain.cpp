@@ -1,8 +1,6 @@
 #include "frmOrvUninstallMain.h"
 
-#include <algorithm>
 #include <iterator>
-#include <map>
 #include <vector>
 
 #include "frmOrvUninstallMainLogic.h"
@@ -162,9 +160,8 @@ void TOrvUninstallMainForm::LoadDescription() {
     ListView.Create(hwnd, D::ListView.Bounds, idListView, {std::begin(D::Columns), std::end(D::Columns)});
     UninstallButton.Create(hwnd, D::UninstallButton.Caption, D::UninstallButton.Bounds, idUninstallButton);
     ExitButton.Create(hwnd, D::ExitButton.Caption, D::ExitButton.Bounds, idExitButton);
-    ImageList.Create(D::TileSize, D::TileSize, ILC_COLORDDB | ILC_MASK);
     SetControlsFont(font_.get());
-    ListView.SetSmallImages(ImageList.Handle());
+    Tiles.Redraw(TileGeometry());
 
     // On a monitor at another DPI than the design's, everything is scaled,
     // the client area included.
@@ -207,7 +204,7 @@ void TOrvUninstallMainForm::ScaleTo(int dpi) {
     UninstallButton.SetBounds(Scaled(D::UninstallButton.Bounds));
     ExitButton.SetBounds(Scaled(D::ExitButton.Bounds));
     // Attached again, the list takes the new tile size for its row height.
-    RedrawTiles();
+    Tiles.Redraw(TileGeometry());
     // The columns keep the widths the user gave them, at the new scale.
     for (int column = 0; column < static_cast<int>(std::size(D::Columns)); ++column) {
         ListView.SetColumnWidth(column, MulDiv(ListView.ColumnWidth(column), dpi, oldDpi));
@@ -419,169 +416,28 @@ void TOrvUninstallMainForm::UninstallButtonClick() {
 // ---------------------------------------------------------------------------
 // The list fill
 
-namespace {
-
-// Pixels of 32 bits, rows bottom-up, as the tiles are drawn and as a strip of
-// tiles goes into the image list.
-BITMAPINFO PixelsInfo(int width, int height) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return info;
+TTileGeometry TOrvUninstallMainForm::TileGeometry() const {
+    using D = TMainFormDescription;
+    return {Scaled(D::TileSize), Scaled(D::IconOffset), dpi_};
 }
-
-// A drawn tile as the image list takes it: every pure white pixel transparent
-// (and black in the image), all others opaque. Rows bottom-up.
-struct TTile {
-    std::vector<DWORD> Colour;
-    std::vector<bool> Transparent;
-};
-
-// Draws the tiles of one fill on one scratch bitmap (square, 24 x 24 at 96
-// pixels per inch), with a memory DC. Tiles that show the same system icon look
-// the same: each such icon is drawn once, and its tiles are that drawing.
-class TTilePainter {
-public:
-    TTilePainter(const TOrvCSysImageList& icons, int size, int iconOffset, int iconSize)
-        : icons_(icons), size_(size), iconOffset_(iconOffset), iconSize_(iconSize) {
-        const BITMAPINFO info = PixelsInfo(size, size);
-        dc_.reset(CreateCompatibleDC(unique_screen_dc(GetDC(nullptr)).get()));
-        bitmap_.reset(
-            CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels_), nullptr, 0));
-        if (!dc_ || !bitmap_) throw Exception(u"Out of system resources");
-        SelectObject(dc_.get(), bitmap_.get());
-    }
-
-    int Size() const { return size_; }
-
-    const TTile* Tile(int icon) {
-        auto found = drawn_.find(icon);
-        if (found == drawn_.end()) {
-            RECT all = {0, 0, size_, size_};
-            FillRect(dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            if (icons_.Width() == iconSize_ || !DrawScaled(icon)) icons_.Draw(dc_.get(), iconOffset_, iconOffset_, icon, true);
-            found = drawn_.emplace(icon, Capture()).first;
-        }
-        return &found->second;
-    }
-
-private:
-    // The icon at another size than the shell's (see TileIconSize).
-    bool DrawScaled(int icon) {
-        const HICON image = ImageList_GetIcon(icons_.Handle(), icon, ILD_TRANSPARENT);
-        if (!image) return false;
-        const scope_exit destroy([image] { DestroyIcon(image); });
-        return DrawIconEx(dc_.get(), iconOffset_, iconOffset_, image, iconSize_, iconSize_, 0, nullptr, DI_NORMAL) != FALSE;
-    }
-
-    // The tile as drawn so far; the scratch bitmap itself stays as it is.
-    TTile Capture() {
-        GdiFlush();
-        TTile tile{std::vector<DWORD>(pixels_, pixels_ + size_ * size_), {}};
-        tile.Transparent.resize(tile.Colour.size());
-        for (std::size_t i = 0; i < tile.Colour.size(); ++i) {
-            tile.Transparent[i] = (tile.Colour[i] & 0xFFFFFF) == 0xFFFFFF;
-            if (tile.Transparent[i]) tile.Colour[i] = 0;
-        }
-        return tile;
-    }
-
-    const TOrvCSysImageList& icons_;
-    int size_;
-    int iconOffset_;
-    int iconSize_;
-    DWORD* pixels_ = nullptr;
-    unique_hbitmap bitmap_;
-    // Deleted before the bitmap selected into it, which that lets go.
-    unique_hdc dc_;
-    std::map<int, TTile> drawn_;
-};
-
-// Tiles that go into the image list with one call.
-constexpr std::size_t kTilesPerStrip = 256;
-
-// Adds the tiles to the image list in order, many side by side in one bitmap
-// and its mask per call: the image list's cost is mostly per call and per
-// bitmap it takes, hardly per pixel. Answers each tile's image index; from a
-// strip the list refuses on, -1.
-std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& tiles, int size) {
-    std::vector<int> tileImage(tiles.size(), -1);
-    const unique_screen_dc screen(GetDC(nullptr));
-    for (std::size_t first = 0; first < tiles.size(); first += kTilesPerStrip) {
-        const std::size_t count = std::min(kTilesPerStrip, tiles.size() - first);
-        const int width = static_cast<int>(count) * size;
-        // Monochrome rows, top-down, are padded to 16 bits; a set bit marks a
-        // transparent pixel. Colour rows run bottom-up, like the tiles'.
-        const int stride = ((width + 15) / 16) * 2;
-        std::vector<BYTE> maskBits(static_cast<std::size_t>(stride * size), 0);
-        std::vector<DWORD> colour(static_cast<std::size_t>(width * size));
-        for (std::size_t k = 0; k < count; ++k) {
-            const TTile& tile = *tiles[first + k];
-            for (int y = 0; y < size; ++y) {
-                const std::size_t from = static_cast<std::size_t>(y * size);
-                const std::size_t to = static_cast<std::size_t>(y * width) + k * static_cast<std::size_t>(size);
-                std::copy_n(tile.Colour.begin() + static_cast<std::ptrdiff_t>(from), size, colour.begin() + static_cast<std::ptrdiff_t>(to));
-                const int maskRow = size - 1 - y;
-                for (int x = 0; x < size; ++x) {
-                    if (!tile.Transparent[from + static_cast<std::size_t>(x)]) continue;
-                    const int column = static_cast<int>(k) * size + x;
-                    maskBits[static_cast<std::size_t>(maskRow * stride + column / 8)] |= static_cast<BYTE>(0x80 >> (column % 8));
-                }
-            }
-        }
-        const unique_hbitmap strip(CreateCompatibleBitmap(screen.get(), width, size));
-        const unique_hbitmap mask(CreateBitmap(width, size, 1, 1, maskBits.data()));
-        const BITMAPINFO info = PixelsInfo(width, size);
-        const int index = strip && mask &&
-                                  SetDIBits(screen.get(), strip.get(), 0, static_cast<UINT>(size), colour.data(), &info,
-                                            DIB_RGB_COLORS)
-                              ? ImageList_Add(images, strip.get(), mask.get())
-                              : -1;
-        if (index < 0) break;
-        for (std::size_t k = 0; k < count; ++k) tileImage[first + k] = index + static_cast<int>(k);
-    }
-    return tileImage;
-}
-
-}  // namespace
 
 void TOrvUninstallMainForm::PopulateList() {
-    using D = TMainFormDescription;
-    TTilePainter painter(*SysImageList, Scaled(D::TileSize), Scaled(D::IconOffset), TileIconSize());
     // The list's drawing stays suspended for the fill, whatever happens.
     ListView.BeginUpdate();
     const scope_exit endUpdate([this] { ListView.EndUpdate(); });
-
     ListView.Clear();
-    tileIcons_.clear();
 
     // Every entry with an icon gets a tile of its own, after the default tile.
-    std::vector<int> tileIcon;  // the system icon each tile shows
-    auto tileOf = [&](const std::u16string& path) -> const TTile* {
-        tileIcon.push_back(SysImageList->GetIconIndex(path, false));
-        return painter.Tile(tileIcon.back());
-    };
     const std::size_t count = UninstallReader ? UninstallReader->Entries.Count() : 0;
-    std::vector<const TTile*> tiles;
-    tiles.reserve(count + 1);
-    tiles.push_back(tileOf(ProgramPath()));
+    std::vector<int> tileIcons{SysImageList->GetIconIndex(ProgramPath(), false)};
     std::vector<std::size_t> entryTile(count, 0);
     for (std::size_t i = 0; i < count; ++i) {
         const TOrvUninstallInfo* entry = UninstallReader->Entries[i];
         if (entry->DisplayIcon.empty()) continue;
-        entryTile[i] = tiles.size();
-        tiles.push_back(tileOf(ExtractIconPath(entry->DisplayIcon)));
+        entryTile[i] = tileIcons.size();
+        tileIcons.push_back(SysImageList->GetIconIndex(ExtractIconPath(entry->DisplayIcon), false));
     }
-
-    const std::vector<int> tileImage = AddTiles(EmptyTileList(painter.Size(), tiles.size()), tiles, painter.Size());
-    // What each image shows, for drawing the tiles again at another DPI: the
-    // tiles went in in order, from the first.
-    tileIcon.resize(static_cast<std::size_t>(std::count_if(tileImage.begin(), tileImage.end(), [](int i) { return i >= 0; })));
-    tileIcons_ = std::move(tileIcon);
+    const std::vector<int> tileImage = Tiles.Fill(*SysImageList, std::move(tileIcons), TileGeometry());
 
     for (std::size_t i = 0; i < count; ++i) {
         TOrvUninstallInfo* entry = UninstallReader->Entries[i];
@@ -595,40 +451,6 @@ void TOrvUninstallMainForm::PopulateList() {
     }
     // One sort, after the last row.
     ListView.SortByName();
-}
-
-void TOrvUninstallMainForm::RedrawTiles() {
-    using D = TMainFormDescription;
-    const int size = Scaled(D::TileSize);
-    // The images go back in the same order, so the rows' image indexes hold.
-    const HIMAGELIST images = EmptyTileList(size, tileIcons_.size());
-    if (tileIcons_.empty() || !SysImageList) return;
-    TTilePainter painter(*SysImageList, size, Scaled(D::IconOffset), TileIconSize());
-    std::vector<const TTile*> tiles;
-    for (const int icon : tileIcons_) tiles.push_back(painter.Tile(icon));
-    AddTiles(images, tiles, size);
-}
-
-// The shell's small icons come at the system's DPI, the tiles at the window's:
-// where the two differ (monitors at different scales), an icon is drawn at the
-// size that keeps its share of the tile.
-int TOrvUninstallMainForm::TileIconSize() const {
-    int systemDpi = 0;
-    if (const unique_screen_dc screen{GetDC(nullptr)}) systemDpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
-    const int iconSize = SysImageList->Width();
-    return systemDpi > 0 ? MulDiv(iconSize, dpi_, systemDpi) : iconSize;
-}
-
-HIMAGELIST TOrvUninstallMainForm::EmptyTileList(int size, std::size_t capacity) {
-    // A new list with room for every tile: a list that grows as tiles come is
-    // copied whole each time. The list view lets go of the old one first.
-    ListView.SetSmallImages(nullptr);
-    if (!ImageList.Create(size, size, ILC_COLORDDB | ILC_MASK, static_cast<int>(std::min<std::size_t>(capacity, 0xFFFF)))) {
-        // Without a new one, the old list is emptied (a new size removes every image).
-        ImageList_SetIconSize(ImageList.Handle(), size, size);
-    }
-    ListView.SetSmallImages(ImageList.Handle());
-    return ImageList.Handle();
 }
 
 }  // namespace velmora

@@ -12,6 +12,7 @@
 #include "platform/Controls.h"
 #include "platform/ImageListComponent.h"
 #include "unitOrvCSysImageList.h"
+#include "unitOrvTileSet.h"
 #include "unitOrvUninstallClasses.h"
 
 namespace velmora {
@@ -34,6 +35,8 @@ public:
     TButton UninstallButton;
     TButton ExitButton;
     TImageListComponent ImageList;
+    // The rows' tiles, in ImageList.
+    TOrvTileSet Tiles{ImageList, ListView};
 
     void FormCreate();
     void FormDestroy();
@@ -68,19 +71,12 @@ private:
     // Font, control bounds, column widths and row tiles for a DPI, before the
     // layout runs for the window's size.
     void ScaleTo(int dpi);
-    // Draws the row tiles again in the current size, from the same icons.
-    void RedrawTiles();
-    // The size a tile's icon is drawn at.
-    int TileIconSize() const;
-    // ImageList emptied, for tiles of that size, with room for that many; the
-    // list view shows it.
-    HIMAGELIST EmptyTileList(int size, std::size_t capacity);
+    // The tiles' geometry at the window's DPI.
+    TTileGeometry TileGeometry() const;
 
     unique_hfont font_;
     HWND lastFocus_ = nullptr;
     int dpi_ = 96;
-    // The system image list index shown by each image of ImageList, in order.
-    std::vector<int> tileIcons_;
     bool loading_ = false;
     bool resized_ = false;
     bool firstShown_ = false;
