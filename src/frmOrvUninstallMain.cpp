@@ -139,7 +139,14 @@ void TOrvUninstallMainForm::LoadDescription() {
     windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(D::Color + 1));
     windowClass.lpszClassName = kMainFormClass;
-    RegisterClassExW(&windowClass);
+    if (!RegisterClassExW(&windowClass)) {
+        // A second window of the class finds it registered already.
+        const DWORD error = GetLastError();
+        if (error != ERROR_CLASS_ALREADY_EXISTS) {
+            loading_ = false;
+            throw WindowsError(u"Cannot register the main window's class", error);
+        }
+    }
 
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     const DWORD exStyle = Application().MainFormOnTaskBar() ? WS_EX_APPWINDOW : 0;
@@ -148,10 +155,11 @@ void TOrvUninstallMainForm::LoadDescription() {
     // WM_NCCREATE hands the window to hwnd_.
     if (!CreateWindowExW(exStyle, kMainFormClass, Wide(D::Caption), style, CW_USEDEFAULT, CW_USEDEFAULT,
                          outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, this)) {
+        const DWORD error = GetLastError();
         // A window whose creation failed is destroyed already.
         hwnd_.release();
         loading_ = false;
-        throw Exception(u"Cannot create the main window");
+        throw WindowsError(u"Cannot create the main window", error);
     }
     const HWND hwnd = Handle();
 

@@ -1,5 +1,6 @@
-// The main window: its description (controls and properties), its handlers,
-// the list fill and the uninstall command.
+// The main window: its description (controls and properties), its handlers and
+// the list fill. The steps of the uninstall command and of the hand-off merge,
+// which need no window, are in frmOrvUninstallMainLogic.
 #pragma once
 
 #include "platform/WindowsHeaders.h"

@@ -1,6 +1,6 @@
-// The main window's logic that needs no window system: merging the 64-bit
-// hand-off into the inventory, the layout and first placement arithmetic, and
-// the icon path of an entry. The window calls these with the machine's
+// The main window's logic that needs no window system: the companion's run and
+// the merge of its 64-bit hand-off into the inventory, the uninstall command,
+// the layout and first placement arithmetic, and the icon path of an entry. The window calls these with the machine's
 // functions; tests call them with substitutes.
 #pragma once
 

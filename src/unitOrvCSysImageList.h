@@ -27,7 +27,6 @@ public:
     // While loading, property changes are only stored; Loaded attaches once.
     void BeginLoading() { loading_ = true; }
     void Loaded();
-    bool Loading() const { return loading_; }
 
     // Attaches the list that IconSet and IconSize name. A shell call that
     // yields no list leaves the component without images.
@@ -35,9 +34,6 @@ public:
 
     // The index of the path's icon in the system list of this component's size.
     int GetIconIndex(const std::u16string& path, bool open) const;
-
-    // The hidden window that holds the toolbar bitmaps; null for the system set.
-    HWND ToolbarWindow() const { return toolbar_.get(); }
 
     // The attached lists belong to the shell or the toolbar, never to this component.
     void SetShareImages(bool) = delete;

@@ -63,7 +63,6 @@ void RegistryReader::CloseCurrentKey() noexcept {
     if (currentKey_ != 0) {
         registry_.RegCloseKey(currentKey_);
         currentKey_ = 0;
-        currentPath_.clear();
     }
 }
 
@@ -76,10 +75,8 @@ bool RegistryReader::OpenKeyReadOnly(const std::u16string& path) {
     for (const std::uint32_t mask : kOpenMasks) {
         RegKey opened = 0;
         if (registry_.RegOpenKeyExW(parent, subKey, mask, &opened) != kErrorSuccess) continue;
-        std::u16string newPath = relativeToCurrent ? currentPath_ + u"\\" + path : subKey;
         CloseCurrentKey();
         currentKey_ = opened;
-        currentPath_ = std::move(newPath);
         return true;
     }
     return false;

@@ -74,8 +74,6 @@ public:
     // ValueExists, then ReadInteger when it does: nothing for a missing value.
     std::optional<std::int32_t> ReadFlag(const std::u16string& name);
 
-    const std::u16string& CurrentPath() const noexcept { return currentPath_; }
-    bool HasCurrentKey() const noexcept { return currentKey_ != 0; }
     RegKey CurrentKey() const noexcept { return currentKey_; }
 
 private:
@@ -86,7 +84,6 @@ private:
     IRegistry& registry_;
     RegKey rootKey_;
     RegKey currentKey_ = 0;
-    std::u16string currentPath_;
 };
 
 // Whether the current entry key of the reader may be offered for removal:

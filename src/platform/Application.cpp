@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/Text.h"
@@ -57,11 +58,16 @@ bool IsAbort(std::exception_ptr error) {
 }
 
 // Disables one of the thread's top-level windows, if visible and enabled, and
-// adds it to the list of windows to enable again.
+// adds it to the list of windows to enable again. Without the memory to
+// remember it, it and the windows after it stay enabled.
 BOOL CALLBACK DisableTaskWindow(HWND window, LPARAM list) noexcept {
     if (IsWindowVisible(window) && IsWindowEnabled(window)) {
+        try {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+        } catch (...) {
+            return FALSE;
+        }
         EnableWindow(window, FALSE);
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
     }
     return TRUE;
 }
@@ -74,6 +80,24 @@ TApplication& Application() {
 }
 
 void ProcessApplicationMessages() { Application().ProcessMessages(); }
+
+Exception WindowsError(const std::u16string& what, DWORD code) {
+    if (code == ERROR_SUCCESS) return Exception(what);
+    wchar_t* text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::u16string reason = length ? FromWide(text, length) : std::u16string();
+    LocalFree(text);
+    // Windows ends its texts with a full stop and a line break.
+    while (!reason.empty() && (reason.back() == u'\r' || reason.back() == u'\n' || reason.back() == u'.' ||
+                               reason.back() == u' ')) {
+        reason.pop_back();
+    }
+    const std::string number = std::to_string(code);
+    return Exception(what + u": " + (reason.empty() ? u"" : reason + u" ") + u"(" +
+                     std::u16string(number.begin(), number.end()) + u")");
+}
 
 void TApplication::Initialize(HINSTANCE instance) {
     instance_ = instance;

@@ -6,6 +6,8 @@
 
 #include "platform/WindowsHeaders.h"
 
+#include "platform/Text.h"
+
 #include <exception>
 #include <functional>
 #include <memory>
@@ -51,10 +53,9 @@ public:
     // Destroys the main window and uninitialises COM.
     void Finish();
     // Dispatches every message waiting in the queue and returns when it is empty.
-    // A quit message ends the application: Terminated() answers true, and Run's
-    // loop ends when control is back in it.
+    // A quit message ends the application: Run's loop ends when control is
+    // back in it.
     void ProcessMessages();
-    bool Terminated() const { return terminated_; }
 
     // The top-level error display: shows the exception and lets the program go on.
     void HandleException(std::exception_ptr error) noexcept;
@@ -75,6 +76,11 @@ private:
 
 // The program's one application object.
 TApplication& Application();
+
+// The exception for a failed Windows call of the program's own: what failed,
+// then Windows' text for the error code and the code, "what: text (code)"; only
+// what failed when the call left no error code.
+Exception WindowsError(const std::u16string& what, DWORD code);
 
 // The program's one message pump, Application().ProcessMessages(): what every
 // wait that keeps the window live passes.

@@ -23,7 +23,6 @@ public:
     HWND Handle() const { return hwnd_; }
     const TBounds& Bounds() const { return bounds_; }
     void SetBounds(const TBounds& bounds);
-    bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
     void SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
 
 protected:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "LibrarySearch.h"
+#include "platform/Application.h"
 #include "Support.h"
 #include "platform/Text.h"
 #include "unitOrvCInstallUtils.h"
@@ -157,6 +158,14 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
         FreeLibrary(library);
         DeleteFileW(planted.c_str());
     }
+}
+
+// The program's own failures name Windows' reason and code, without the text's
+// closing full stop and line break; a call that left no code names nothing.
+TEST(WindowsError, CarriesTheReasonAndTheCode) {
+    EXPECT_EQ(WindowsError(u"Cannot create the main window", ERROR_ACCESS_DENIED).Message(),
+              u"Cannot create the main window: Access denied (5)");
+    EXPECT_EQ(WindowsError(u"Cannot create the main window", ERROR_SUCCESS).Message(), u"Cannot create the main window");
 }
 
 }  // namespace
