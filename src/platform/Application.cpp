@@ -13,38 +13,26 @@ namespace {
 
 const wchar_t kApplicationClass[] = L"TApplication";
 
-LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 // The message of an exception, or of the innermost one it wraps when that has a
 // message of its own.
 std::u16string MessageOf(std::exception_ptr error) {
-    std::u16string message;
     try {
         std::rethrow_exception(error);
-    } catch (const Exception& e) {
-        message = e.Message();
-        try {
-            std::rethrow_if_nested(e);
-        } catch (...) {
-            const std::u16string inner = MessageOf(std::current_exception());
-            if (!inner.empty()) message = inner;
-        }
     } catch (const std::bad_alloc&) {
-        message = u"Out of memory";
+        return u"Out of memory";
     } catch (const std::exception& e) {
-        message = FromUtf8(e.what());
+        const auto* own = dynamic_cast<const Exception*>(&e);
+        std::u16string message = own ? own->Message() : FromUtf8(e.what());
         try {
             std::rethrow_if_nested(e);
         } catch (...) {
             const std::u16string inner = MessageOf(std::current_exception());
             if (!inner.empty()) message = inner;
         }
+        return message;
     } catch (...) {
-        message = u"Unknown error";
+        return u"Unknown error";
     }
-    return message;
 }
 
 bool IsAbort(std::exception_ptr error) {
@@ -103,7 +91,7 @@ void TApplication::Initialize(HINSTANCE instance) {
     instance_ = instance;
     icon_ = LoadIconW(instance, L"MAINICON");
     WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = ApplicationWindowProc;
+    windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = instance;
     windowClass.hIcon = icon_;
     windowClass.lpszClassName = kApplicationClass;
