@@ -257,7 +257,7 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
         // Real NSIS-built products: each uninstaller copies itself into the temporary
         // folder, starts the copy and ends at once; the copy does the work and logs here.
         // Through a wrapper, the copy's parent has ended before the wrapper does.
-        log_ = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
+        log_ = Wide(GetTempDirectory()) + std::wstring(L"velmora-nsis.log");
         DeleteFileW(log_.c_str());
         for (const wchar_t* product : {L"A", L"B"}) {
             ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
