@@ -60,11 +60,11 @@ int Run(int reps) {
     application.Initialize(GetModuleHandleW(nullptr));
     application.InitializeCom();
     const std::u16string handOff = GetTempDirectory() + kHandOffFileName;
-    const std::wstring handOffPath(handOff.begin(), handOff.end());
+    const std::wstring handOffPath = Wide(handOff);
     const std::wstring savedPath = handOffPath + L".bench";
     DeleteFileW(handOffPath.c_str());
     const std::wstring directory = ProgramDirectory();
-    const std::u16string nothing = u"\"" + std::u16string(directory.begin(), directory.end()) + u"\\Nothing.exe\"";
+    const std::u16string nothing = u"\"" + FromWide(directory.data(), directory.size()) + u"\\Nothing.exe\"";
 
     for (int rep = 0; rep <= reps; ++rep) {
         // The scan alone.

@@ -37,7 +37,7 @@
 namespace {
 
 using velmora::gui::DriverError;
-using velmora::gui::Narrow;
+using velmora::Narrow;
 
 // ---------------------------------------------------------------------------
 // Output

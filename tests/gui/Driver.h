@@ -5,10 +5,6 @@
 // test fails instead of hanging.
 #pragma once
 
-#include "platform/WindowsHeaders.h"
-
-#include <commctrl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
@@ -18,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "Text.h"
+
 namespace velmora::gui {
 
 class DriverError : public std::runtime_error {
@@ -26,12 +24,6 @@ public:
 };
 
 constexpr DWORD kTimeoutMs = 20000;
-
-inline std::string Narrow(const std::wstring& text) {  // UTF-8, for messages
-    std::string out(text.size() * 3 + 1, '\0');
-    out.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &out[0], (int)out.size(), nullptr, nullptr));
-    return out;
-}
 
 // Polls until the condition holds; throws naming `what` after timeoutMs.
 inline void WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeoutMs = kTimeoutMs) {

@@ -19,9 +19,7 @@ using namespace velmora::testing;
 const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // A copy of the child program in the 64-bit System32 alone.
-std::wstring SystemChild() {
-    return std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") + L"velmora_system_child.exe";
-}
+const std::wstring kSystemChild = std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") + L"velmora_system_child.exe";
 
 class Velmora : public ::testing::Test {
 protected:
@@ -34,12 +32,12 @@ protected:
     }
     ~Velmora() override {
         RunProgram(L"taskkill.exe /f /im velmora_test_child.exe");
-        DeleteFileW(SystemChild().c_str());
+        DeleteFileW(kSystemChild.c_str());
         rows_.reset();
         process_.reset();
         ClearUninstallKeys();
         DeleteFileW(log_.c_str());
-        DeleteFileW(TempFile(L"record").c_str());
+        DeleteFileW(record_.c_str());
     }
     // Starts Velmora and, unless an error box comes first, finds its window.
     void Start(bool errorFirst = false) {
@@ -117,7 +115,7 @@ protected:
         }, "the command to end", 60000);
     }
 
-    std::wstring dir_ = TempFile(L"gui") + L"\\", log_ = TempFile(L"uninstall") + L".log";
+    std::wstring dir_ = TempFile(L"gui") + L"\\", log_ = TempFile(L"uninstall") + L".log", record_ = TempFile(L"record");
     std::unique_ptr<Process> process_;
     HWND main_ = nullptr, list_ = nullptr, uninstall_ = nullptr, exit_ = nullptr;
     std::unique_ptr<RemoteListView> rows_;
@@ -231,37 +229,41 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
     for (std::size_t i = 0; i < designed.size(); ++i) EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;
 }
 
-// The uninstall command: the rows ticked, the answer, the uninstallers' runs
-// in order, and the rows left after the rebuild.
+class UninstallCommand;
+
+// The uninstall command: what the row installs before Velmora starts, the rows
+// ticked, the answer, the uninstallers' runs in order, the rows left after the
+// rebuild, and whether the window is asked to close while an uninstaller runs.
 struct Uninstall {
     const char* name;
+    std::function<void(UninstallCommand&)> prepare;
     std::vector<int> ticked;
     int answer;
     std::vector<std::string> runs;
     std::vector<std::wstring> left;
+    bool closedWhileRunning = false;
 };
 
-class UninstallCommand : public Velmora, public ::testing::WithParamInterface<Uninstall> {};
-
-TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
-    const Uninstall& u = GetParam();
-    const std::string name = u.name;
-    // Shell syntax, quotes and environment references, stored as REG_EXPAND_SZ, reach the uninstaller exactly.
-    const std::wstring record = TempFile(L"record"), shellish = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --record \"" + record +
-        L"\" %TEMP% \"%ProgramFiles%\" a^&b & echo x > \"" + record + L"2\" | more 'q\"uo\"te' \"\"\"";
-    if (name == "handoff") {  // the 64-bit view and the current user's entries reach the list through Drisk.x64
-        Install(L"P1");
-        Install(L"P2", L"HKLM", 64);
-        Install(L"P3", L"HKCU", 64);
-    } else if (name == "nsis" || name == "wrapper") {
-        // Real NSIS-built products: each uninstaller copies itself into the temporary
-        // folder, starts the copy and ends at once; the copy does the work and logs here.
-        // Through a wrapper, the copy's parent has ended before the wrapper does.
-        log_ = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
+class UninstallCommand : public Velmora, public ::testing::WithParamInterface<Uninstall> {
+public:
+    // P1..P5, whose uninstallers take `steps`; the one numbered `kept` keeps its
+    // entry, as one its user cancels, and `first` replaces P1's command line.
+    void Products(const std::wstring& steps, int kept = 0, const std::wstring& first = L"") {
+        for (int i = 1; i <= 5; ++i) Install(L"P" + std::to_wstring(i), L"HKLM", 32, i == kept, steps, i == 1 ? first : L"");
+    }
+    // The 64-bit view and the current user's entries reach the list through Drisk.x64.
+    void OtherViews() {
+        for (const auto& [key, hive, view] : {std::tuple{L"P1", L"HKLM", 32}, {L"P2", L"HKLM", 64}, {L"P3", L"HKCU", 64}}) Install(key, hive, view);
+    }
+    // Real NSIS-built products: each uninstaller copies itself into the temporary
+    // folder, starts the copy and ends at once; the copy does the work and logs here.
+    // Through a wrapper, the copy's parent has ended before the wrapper does.
+    void NsisProducts(bool wrap) {
+        log_ = Wide(GetTempDirectory()) + std::wstring(L"velmora-nsis.log");
         DeleteFileW(log_.c_str());
         for (const wchar_t* product : {L"A", L"B"}) {
             ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_" + product + L".exe\" /S"), 0);
-            if (name != "wrapper") continue;
+            if (!wrap) continue;
             const std::wstring key = kUninstallKey + L"VelmoraNsis" + product;
             wchar_t command[1024] = {};
             DWORD size = sizeof command;
@@ -269,26 +271,35 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
             const std::wstring wrapped = Wrapped(command);
             RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", REG_SZ, wrapped.c_str(), DWORD(wrapped.size() + 1) * 2);
         }
-    } else if (name == "shellish") {
-        Install(L"P1", L"HKLM", 32, false, L"", shellish);
-    } else if (name == "system32") {
-        // A 64-bit product's uninstaller that only the 64-bit System32 holds
-        // (a 32-bit program reaches that folder as Sysnative).
-        ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), SystemChild().c_str(), FALSE));
+    }
+    // Shell syntax, quotes and environment references, stored as REG_EXPAND_SZ,
+    // reach the uninstaller exactly.
+    void Shellish() {
+        const std::wstring command = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --record \"" + record_ +
+            L"\" %TEMP% \"%ProgramFiles%\" a^&b & echo x > \"" + record_ + L"2\" | more 'q\"uo\"te' \"\"\"";
+        Install(L"P1", L"HKLM", 32, false, L"", command);
+        recorded_ = Narrow(command);
+    }
+    // A 64-bit product's uninstaller that only the 64-bit System32 holds
+    // (a 32-bit program reaches that folder as Sysnative).
+    void InSystem32Alone() {
+        ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), kSystemChild.c_str(), FALSE));
         Install(L"P1", L"HKLM", 64, false, L"", L"C:\\Windows\\System32\\velmora_system_child.exe --log \"" + log_ +
                 L"\" P1 --remove \"HKLM\\" + kUninstallKey + L"P1\" 64");
-    } else {
-        for (int i = 1; i <= 5; ++i)
-            Install(L"P" + std::to_wstring(i), L"HKLM", 32, name == "cancelled" && i == 2,
-                    name == "spawns" ? L" --spawn \"velmora_test_child.exe --sleep 600000\"" : name == "closed" ? L" --sleep 3000" : L" --sleep 300",
-                    name == "cancelled" && i == 1 ? L"\"C:\\no such place\\unins000.exe\" /S" : L"");
     }
+
+    std::string recorded_;  // what the uninstaller writes into record_: nothing unless asked
+};
+
+TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
+    const Uninstall& u = GetParam();
+    ASSERT_NO_FATAL_FAILURE(u.prepare(*this));
     Start();
     for (const int row : u.ticked) rows_->SetTicked(row, true);
     rows_->SetState(rows_->RowCount() - 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     const std::vector<ListRow> before = rows_->Rows();
     Confirm(u.answer);
-    if (name == "closed") {  // a close request while the uninstaller runs takes effect when it has ended
+    if (u.closedWhileRunning) {  // the close request takes effect when the uninstaller has ended
         Post(main_, WM_CLOSE);
         Sleep(1000);
         EXPECT_TRUE(process_->IsRunning() && IsWindowEnabled(exit_) && !IsWindowEnabled(uninstall_));
@@ -300,10 +311,8 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
     EXPECT_EQ(Log(log_), u.runs);
     EXPECT_EQ(Names(), u.left);
     EXPECT_EQ(Focus(main_, list_), list_) << "the keyboard is not back on the list";
-    if (name == "shellish") {
-        EXPECT_EQ(ReadFileBytes(record), Narrow(shellish));
-    }
-    EXPECT_FALSE(FileExists(record + L"2")) << "a line went through a shell";
+    EXPECT_EQ(ReadFileBytes(record_), recorded_);
+    EXPECT_FALSE(FileExists(record_ + L"2")) << "a line went through a shell";
     for (const ListRow& row : rows_->Rows()) {  // a rebuild keeps no tick or selection; No changes nothing
         const auto was = std::find_if(before.begin(), before.end(), [&](auto& r) { return r.texts == row.texts; });
         EXPECT_EQ(row.ticked, u.answer == IDNO && was->ticked);
@@ -311,23 +320,25 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
     }
 }
 
+const auto kSleepers = [](auto& t) { t.Products(L" --sleep 300"); };
 INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
-    Uninstall{"ticked", {0, 2, 4}, IDYES, {"P5 start", "P5 end", "P3 start", "P3 end", "P1 start", "P1 end"},
+    Uninstall{"ticked", kSleepers, {0, 2, 4}, IDYES, {"P5 start", "P5 end", "P3 start", "P3 end", "P1 start", "P1 end"},
               {L"P2 product", L"P4 product"}},
-    Uninstall{"no", {1}, IDNO, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
-    Uninstall{"nothing", {}, IDYES, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
+    Uninstall{"no", kSleepers, {1}, IDNO, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
+    Uninstall{"nothing", kSleepers, {}, IDYES, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
     // P1's uninstaller cannot start, P2's is cancelled by its user.
-    Uninstall{"cancelled", {0, 1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"},
-              {L"P1 product", L"P2 product", L"P4 product", L"P5 product"}},
-    Uninstall{"handoff", {1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"}, {L"P1 product"}},
+    Uninstall{"cancelled", [](auto& t) { t.Products(L" --sleep 300", 2, L"\"C:\\no such place\\unins000.exe\" /S"); }, {0, 1, 2}, IDYES,
+              {"P3 start", "P3 end", "P2 start", "P2 end"}, {L"P1 product", L"P2 product", L"P4 product", L"P5 product"}},
+    Uninstall{"handoff", &UninstallCommand::OtherViews, {1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"}, {L"P1 product"}},
     // P4's uninstaller leaves a process of its own running: only it is waited for.
-    Uninstall{"spawns", {3}, IDYES, {"P4 start", "P4 end"}, {L"P1 product", L"P2 product", L"P3 product", L"P5 product"}},
-    Uninstall{"shellish", {0}, IDYES, {}, {L"P1 product"}},
+    Uninstall{"spawns", [](auto& t) { t.Products(L" --spawn \"velmora_test_child.exe --sleep 600000\""); }, {3}, IDYES,
+              {"P4 start", "P4 end"}, {L"P1 product", L"P2 product", L"P3 product", L"P5 product"}},
+    Uninstall{"shellish", &UninstallCommand::Shellish, {0}, IDYES, {}, {L"P1 product"}},
     // Each copy ends before the next uninstaller starts.
-    Uninstall{"nsis", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
-    Uninstall{"wrapper", {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
-    Uninstall{"system32", {0}, IDYES, {"P1 start", "P1 end"}, {}},
-    Uninstall{"closed", {1}, IDYES, {"P2 start", "P2 end"}, {}}),
+    Uninstall{"nsis", [](auto& t) { t.NsisProducts(false); }, {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
+    Uninstall{"wrapper", [](auto& t) { t.NsisProducts(true); }, {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
+    Uninstall{"system32", &UninstallCommand::InSystem32Alone, {0}, IDYES, {"P1 start", "P1 end"}, {}},
+    Uninstall{"closed", [](auto& t) { t.Products(L" --sleep 3000"); }, {1}, IDYES, {"P2 start", "P2 end"}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Velmora, AFailedRebuildShowsTheErrorEmptiesTheListAndTheNextCommandWorks) {

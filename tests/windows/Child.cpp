@@ -8,7 +8,7 @@
 //   --run COMMANDLINE    starts it and waits for it, as a wrapper does
 //   --sleep MS
 //   --exit CODE          the exit code
-#include "platform/WindowsHeaders.h"
+#include "Text.h"
 
 #include <shellapi.h>
 
@@ -19,8 +19,7 @@ using velmora::unique_handle;
 using velmora::unique_hkey;
 
 void Write(const std::wstring& path, const std::wstring& text, bool append) {
-    std::string utf8(text.size() * 3 + 1, '\0');
-    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &utf8[0], (int)utf8.size(), nullptr, nullptr));
+    const std::string utf8 = velmora::Narrow(text);
     const velmora::unique_hfile file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;

@@ -1,18 +1,11 @@
 #include "Support.h"
 
-#include "platform/WindowsHeaders.h"
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace velmora::testing {
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string text = FromUtf8(utf8);
-    return std::wstring(text.begin(), text.end());
-}
 
 std::wstring FixtureDirectory() { return Wide(VELMORA_FIXTURE_DIR "/"); }
 
@@ -22,10 +15,10 @@ std::wstring ProgramDirectory() {
     return std::wstring(path).substr(0, std::wstring(path).find_last_of(L"\\/") + 1);
 }
 
-std::wstring HandOffPath() { return Wide(ToUtf8(GetTempDirectory() + kHandOffFileName)); }
+std::wstring HandOffPath() { return Wide(GetTempDirectory() + kHandOffFileName); }
 
 std::wstring TempFile(const std::wstring& tag) {
-    return Wide(ToUtf8(GetTempDirectory())) + L"velmora-" + tag + L"-" + std::to_wstring(GetCurrentProcessId());
+    return Wide(GetTempDirectory()) + (L"velmora-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()));
 }
 
 std::string ReadFileBytes(const std::wstring& path) {

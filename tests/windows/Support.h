@@ -2,13 +2,11 @@
 // Wine's reg.exe, and the inventory written out as the .expected files hold it.
 #pragma once
 
-#include <string>
-
+#include "Text.h"
 #include "unitOrvUninstallClasses.h"
 
 namespace velmora::testing {
 
-std::wstring Wide(const std::string& utf8);
 std::wstring FixtureDirectory();  // with a trailing slash
 std::wstring ProgramDirectory();  // the running test program's, with a trailing backslash
 std::wstring TempFile(const std::wstring& tag);  // a name in the temporary directory, unique to this process

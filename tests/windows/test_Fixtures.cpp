@@ -5,8 +5,6 @@
 // reads the 64-bit view. Last, Drisk.x64 itself over the companion fixtures.
 #include <gtest/gtest.h>
 
-#include "platform/WindowsHeaders.h"
-
 #include <filesystem>
 
 #include "Support.h"

@@ -3,20 +3,15 @@
 // Last, the library search that both programs restrict first thing.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <vector>
 
 #include "LibrarySearch.h"
 #include "platform/Application.h"
 #include "Support.h"
-#include "platform/Text.h"
 #include "unitOrvCInstallUtils.h"
 
 namespace velmora::testing {
 namespace {
-
-std::u16string U16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 
 // The machine's own process functions, except that process creation fails as
 // it does on Windows for a program that needs administrator rights, and the
@@ -72,8 +67,8 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     CreateDirectoryW((odd + L"sub dir").c_str(), nullptr);
     ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), (odd + L"sub dir\\prog.exe").c_str(), FALSE));
     const std::wstring recordFile = TempFile(L"record");
-    const std::u16string child = U16(ProgramDirectory()) + u"velmora_test_child.exe";
-    const std::u16string record = u"--record \"" + U16(recordFile) + u"\"";
+    const std::u16string child = FromWide(ProgramDirectory()) + u"velmora_test_child.exe";
+    const std::u16string record = u"--record \"" + FromWide(recordFile) + u"\"";
     struct Case {
         std::u16string commandLine, program, arguments;
         int exitCode;
@@ -81,7 +76,7 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
         // A quoted program with quoted arguments.
         {u"\"" + child + u"\" " + record + u" --exit 3 \"quoted arg\"", child, record + u" --exit 3 \"quoted arg\"", 3},
         // An unquoted path with blanks: the shortest prefix that names a program, ".exe" added.
-        {U16(odd) + u"sub dir\\prog  " + record + u" --sleep 300 --exit 7 ", U16(odd) + u"sub dir\\prog.exe",
+        {FromWide(odd) + u"sub dir\\prog  " + record + u" --sleep 300 --exit 7 ", FromWide(odd) + u"sub dir\\prog.exe",
          record + u" --sleep 300 --exit 7 ", 7},
         // An opening quote without its closing one: the rest of the line is the program.
         {u"\"" + child, child, u"", 0},
@@ -123,19 +118,19 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
 // copy and ends at once: RunAndWait returns once the copy has done its work,
 // also when a wrapper started the uninstaller.
 TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
-    const std::wstring log = Wide(ToUtf8(GetTempDirectory())) + L"velmora-nsis.log";
+    const std::wstring log = Wide(GetTempDirectory()) + std::wstring(L"velmora-nsis.log");
     ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
     DeleteFileW(log.c_str());
     wchar_t command[2 * MAX_PATH] = {};
     DWORD size = sizeof command;
     ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsisA",
                            L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size), 0);
-    EXPECT_EQ(RunAndWait(U16(command), SW_HIDE), 0);
+    EXPECT_EQ(RunAndWait(FromWide(command), SW_HIDE), 0);
     EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for the copy: " << ReadFileBytes(log);
     DeleteFileW(log.c_str());
     // Through a wrapper that waits for it: the copy's parent has ended before the wrapper.
     ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
-    EXPECT_EQ(RunAndWait(U16(Wrapped(command)), SW_HIDE), 0);
+    EXPECT_EQ(RunAndWait(FromWide(Wrapped(command)), SW_HIDE), 0);
     EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for through a wrapper: " << ReadFileBytes(log);
     DeleteFileW(log.c_str());
 }
@@ -154,7 +149,7 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
         const HMODULE library = LoadLibraryW(name.c_str());
         wchar_t path[MAX_PATH] = {};
         EXPECT_NE(GetModuleFileNameW(library, path, MAX_PATH), 0u);
-        EXPECT_NE(_wcsicmp(path, planted.c_str()), 0) << "the planted " << ToUtf8(U16(name)) << " was loaded";
+        EXPECT_NE(_wcsicmp(path, planted.c_str()), 0) << "the planted " << Narrow(name) << " was loaded";
         FreeLibrary(library);
         DeleteFileW(planted.c_str());
     }
