@@ -36,8 +36,8 @@
 
 namespace {
 
-using velmora::gui::DriverError;
 using velmora::Narrow;
+using velmora::gui::DriverError;
 
 // ---------------------------------------------------------------------------
 // Output
@@ -91,7 +91,8 @@ Started Start(const std::wstring& commandLine, const std::wstring& directory, co
                                    directory.empty() ? nullptr : directory.c_str(), &startup, &info);
     if (out != nul) CloseHandle(out);
     CloseHandle(nul);
-    if (!ok) throw DriverError("cannot start " + Narrow(commandLine) + " (error " + std::to_string(GetLastError()) + ")");
+    if (!ok)
+        throw DriverError("cannot start " + Narrow(commandLine) + " (error " + std::to_string(GetLastError()) + ")");
     CloseHandle(info.hThread);
     return {info.hProcess, info.dwProcessId};
 }
@@ -117,8 +118,8 @@ double PeakWorkingSetKiB(HANDLE process) {
 // The Linux side of a Wine process, through Wine's Z: drive.
 
 std::string ReadWholeFile(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
     std::string text;
     char piece[4096];
@@ -221,7 +222,7 @@ HWND FindList(HWND window) {
 }
 
 struct TopSearch {
-    DWORD processId;  // 0: any process but this one
+    DWORD processId;           // 0: any process but this one
     const wchar_t* className;  // null: any class
     bool needList;
     HWND found;
@@ -295,8 +296,8 @@ VelmoraRun StartVelmora(const Setup& setup, int rows) {
     VelmoraRun run;
     const double start = NowMs();
     run.process = Start(L"\"" + setup.bin + L"\\Velmora.exe\"", setup.bin);
-    PollUntil([&] { return (run.main = FindTop(run.process.id, L"TOrvUninstallMainForm", false)) != nullptr; },
-              start, "Velmora's window");
+    PollUntil([&] { return (run.main = FindTop(run.process.id, L"TOrvUninstallMainForm", false)) != nullptr; }, start,
+              "Velmora's window");
     run.list = FindWindowExW(run.main, nullptr, WC_LISTVIEWW, nullptr);
     if (!run.list) throw DriverError("Velmora's window has no list");
     PollUntil([&] { return ItemCount(run.list) == rows; }, start, "Velmora's rows");
@@ -359,8 +360,8 @@ void TimeFloor(const Setup& setup, int repetition) {
 // Velmora's start-up phase by phase, measured inside a cold process that runs
 // Velmora's entry (BenchPhases.exe appends its own lines).
 void TimePhases(const Setup& setup, int repetition) {
-    RunToExit(L"\"" + setup.bin + L"\\BenchPhases.exe\" " + std::to_wstring(g_n) + L" " +
-                  std::to_wstring(repetition) + L" \"" + g_out + L"\"",
+    RunToExit(L"\"" + setup.bin + L"\\BenchPhases.exe\" " + std::to_wstring(g_n) + L" " + std::to_wstring(repetition) +
+                  L" \"" + g_out + L"\"",
               setup.bin);
 }
 // Wine's own programs, in their 64-bit form as `wine PROGRAM` starts them in a
@@ -418,8 +419,8 @@ void TimePanel(const Setup& setup, int repetition) {
     DWORD owner = 0;
     GetWindowThreadProcessId(dialog, &owner);
     double peak = 0;
-    if (const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE |
-                                               SYNCHRONIZE, FALSE, owner)) {
+    if (const HANDLE process =
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, owner)) {
         peak = PeakWorkingSetKiB(process);
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         Started panel{process, owner};
@@ -441,8 +442,8 @@ std::wstring SleeperCommand(const Setup& setup) {
 
 void AddSleeper(const Setup& setup) {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSleeperKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSleeperKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
         throw DriverError("cannot create the sleeper's entry");
     }
     const std::wstring command = SleeperCommand(setup);
@@ -478,7 +479,8 @@ HANDLE FindChild(DWORD parent, const wchar_t* exeName) {
 double Percentile(std::vector<double> values, double fraction) {
     if (values.empty()) return -1;
     std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())));
+    const size_t index =
+        std::min(values.size() - 1, static_cast<size_t>(fraction * static_cast<double>(values.size())));
     return values[index];
 }
 
@@ -513,8 +515,8 @@ void WaitRun(const Setup& setup, int repetition, bool probe, std::vector<double>
 
     HANDLE child = nullptr;
     const double start = NowMs();
-    PollUntil([&] { return (child = FindChild(run.process.id, L"velmora_fake_uninstaller.exe")) != nullptr; },
-              start, "the uninstaller to start");
+    PollUntil([&] { return (child = FindChild(run.process.id, L"velmora_fake_uninstaller.exe")) != nullptr; }, start,
+              "the uninstaller to start");
     const double cpu0 = UnixCpuMs(pid);
     const double server0 = server ? UnixCpuMs(server) : -1;
     const double win0 = ProcessCpuMs(run.process.process);
@@ -535,9 +537,8 @@ void WaitRun(const Setup& setup, int repetition, bool probe, std::vector<double>
     CloseHandle(child);
     const double wall = t1 - t0;
     char note[256];
-    std::snprintf(note, sizeof note, "wall_ms=%.0f cpu_ms=%.2f cpu_pct=%.3f win_cpu_ms=%.1f server_cpu_ms=%.2f",
-                  wall, cpu1 - cpu0, 100.0 * (cpu1 - cpu0) / wall, win1 - win0,
-                  server ? server1 - server0 : -1.0);
+    std::snprintf(note, sizeof note, "wall_ms=%.0f cpu_ms=%.2f cpu_pct=%.3f win_cpu_ms=%.1f server_cpu_ms=%.2f", wall,
+                  cpu1 - cpu0, 100.0 * (cpu1 - cpu0) / wall, win1 - win0, server ? server1 - server0 : -1.0);
     if (probe) {
         char probes[160];
         std::snprintf(probes, sizeof probes, " probes=%zu p50_ms=%.3f p99_ms=%.3f max_ms=%.3f", mine.size(),
@@ -593,8 +594,8 @@ int wmain(int argc, wchar_t** argv) {
     try {
         if (mode == L"startup") {
             using Contender = void (*)(const Setup&, int);
-            const Contender contenders[] = {TimeNothing, TimeFloor, TimeVelmora, TimeWindow, TimeUninstaller,
-                                            TimePanel, TimePhases};
+            const Contender contenders[] = {TimeNothing,     TimeFloor, TimeVelmora, TimeWindow,
+                                            TimeUninstaller, TimePanel, TimePhases};
             const int count = static_cast<int>(sizeof contenders / sizeof contenders[0]);
             // The warm-up round is recorded as repetition 0 and left out of the figures.
             for (int rep = 0; rep <= reps; ++rep) {

@@ -98,8 +98,8 @@ void Hook(const char* name, Function replacement, Function& original) {
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         library->Name; ++library) {
+    for (auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name;
+         ++library) {
         auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
         auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + library->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
@@ -184,8 +184,8 @@ int wmain(int argc, wchar_t** argv) {
         std::snprintf(line, sizeof line, "%ls\tphase:%s\t%ls\t%.3f\t0\t\n", argv[1], name, argv[2], ms);
         lines += line;
     }
-    const HANDLE file = CreateFileW(argv[3], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(argv[3], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     DWORD written = 0;
     WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);

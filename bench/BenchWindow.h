@@ -27,8 +27,8 @@ inline HWND CreateBenchWindow(HINSTANCE instance, const wchar_t* className) {
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     windowClass.lpszClassName = className;
     RegisterClassW(&windowClass);
-    return CreateWindowExW(0, className, className, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 800, 520, nullptr,
-                           nullptr, instance, nullptr);
+    return CreateWindowExW(0, className, className, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 800, 520,
+                           nullptr, nullptr, instance, nullptr);
 }
 
 // A report list view where Velmora has its list.

@@ -15,8 +15,8 @@
 namespace {
 
 const wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const wchar_t* const kValues[] = {L"UninstallString", L"NoRemove", L"SystemComponent", L"Comments",
-                                  L"DisplayIcon", L"DisplayName", L"Publisher"};
+const wchar_t* const kValues[] = {L"UninstallString", L"NoRemove",    L"SystemComponent", L"Comments",
+                                  L"DisplayIcon",     L"DisplayName", L"Publisher"};
 
 int CALLBACK CompareTexts(LPARAM a, LPARAM b, LPARAM) {
     return lstrcmpiW(reinterpret_cast<const wchar_t*>(a), reinterpret_cast<const wchar_t*>(b));
@@ -74,8 +74,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
         ListView_InsertColumn(list, column, &lvc);
     }
     SHFILEINFOW info = {};
-    const auto images = reinterpret_cast<HIMAGELIST>(
-        SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SMALLICON | SHGFI_SYSICONINDEX));
+    const auto images =
+        reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SMALLICON | SHGFI_SYSICONINDEX));
     ListView_SetImageList(list, images, LVSIL_SMALL);
 
     STARTUPINFOW startup = {};

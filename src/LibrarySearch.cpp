@@ -20,8 +20,8 @@ void LoadLibrariesFromSystemFolderOnly() {
     // so that a Windows 7 without it still starts the program.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-                                         GetProcAddress(kernel, "SetDefaultDllDirectories")))
+    const auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
+                                         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
                                    : nullptr;
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Without it, this at least takes the current directory out of the search.

@@ -20,8 +20,7 @@ constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
 // Functions of newer Windows, looked up at run time: Windows 7 and 8 lack them.
 template <typename Function>
 Function User32Function(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
 }
 
 // The DPI of a monitor (Windows 8.1 and later); before, the system's.
@@ -36,7 +35,8 @@ int MonitorDpi(HMONITOR monitor) {
     UINT x = 0;
     UINT y = 0;
     // MDT_EFFECTIVE_DPI.
-    if (monitor && getDpiForMonitor && getDpiForMonitor(monitor, 0, &x, &y) == S_OK && y > 0) return static_cast<int>(y);
+    if (monitor && getDpiForMonitor && getDpiForMonitor(monitor, 0, &x, &y) == S_OK && y > 0)
+        return static_cast<int>(y);
     int dpi = 0;
     if (const unique_screen_dc screen{GetDC(nullptr)}) dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
     return dpi > 0 ? dpi : kDesignDpi;
@@ -185,8 +185,8 @@ void TOrvUninstallMainForm::LoadDescription() {
 }
 
 void TOrvUninstallMainForm::SetControlsFont(HFONT font) {
-    for (const TControl* control : std::initializer_list<const TControl*>{&Label1, &ListView, &UninstallButton,
-                                                                          &ExitButton}) {
+    for (const TControl* control :
+         std::initializer_list<const TControl*>{&Label1, &ListView, &UninstallButton, &ExitButton}) {
         SendMessageW(control->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), loading_ ? FALSE : TRUE);
     }
 }
@@ -289,9 +289,14 @@ void TOrvUninstallMainForm::OnCommand(WPARAM wParam, LPARAM lParam) {
         id = focus && GetParent(focus) == Handle() ? GetDlgCtrlID(focus) : 0;
     }
     switch (id) {
-        case idUninstallButton: UninstallButtonClick(); break;
-        case idExitButton: ExitButtonClick(); break;
-        default: break;
+        case idUninstallButton:
+            UninstallButtonClick();
+            break;
+        case idExitButton:
+            ExitButtonClick();
+            break;
+        default:
+            break;
     }
 }
 
@@ -379,8 +384,7 @@ void TOrvUninstallMainForm::FormResize() {
 void TOrvUninstallMainForm::ExitButtonClick() { Close(); }
 
 void TOrvUninstallMainForm::MergeHandOffInventory(THandOffRun* startedAhead) {
-    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), ProcessApplicationMessages,
-                                   startedAhead);
+    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), ProcessApplicationMessages, startedAhead);
 }
 
 namespace {
@@ -393,9 +397,7 @@ public:
     WindowHandle Window() override { return reinterpret_cast<WindowHandle>(window_); }
     int RowCount() override { return form_.ListView.Count(); }
     bool RowChecked(int row) override { return form_.ListView.Checked(row); }
-    TOrvUninstallInfo* RowEntry(int row) override {
-        return static_cast<TOrvUninstallInfo*>(form_.ListView.Data(row));
-    }
+    TOrvUninstallInfo* RowEntry(int row) override { return static_cast<TOrvUninstallInfo*>(form_.ListView.Data(row)); }
     bool ConfirmUninstall() override {
         return MessageBoxW(window_, Wide(kUninstallConfirmation), Wide(Application().Title()),
                            MB_YESNO | MB_ICONQUESTION) == IDYES;

@@ -126,11 +126,11 @@ public:
             }
         }
         running.unopened = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& process) {
-            return process.inJob ? Contains(members, process.id)
-                                 : std::any_of(snapshot.begin(), snapshot.end(), [&](const ProcessEntry& entry) {
-                                       return entry.th32ProcessID == process.id &&
-                                              entry.th32ParentProcessID == process.parentId;
-                                   });
+            return process.inJob
+                       ? Contains(members, process.id)
+                       : std::any_of(snapshot.begin(), snapshot.end(), [&](const ProcessEntry& entry) {
+                             return entry.th32ProcessID == process.id && entry.th32ParentProcessID == process.parentId;
+                         });
         });
         return running;
     }
@@ -296,8 +296,8 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
     return false;
 }
 
-std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine,
-                                            int showWindow, WindowHandle owner, bool nativeFileSystem) {
+std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine, int showWindow,
+                                            WindowHandle owner, bool nativeFileSystem) {
     if (commandLine.size() > kMaxCommandLine) return std::nullopt;
     std::vector<char16_t> buffer(std::max(commandLine.size() + 1, kMinimumCommandBuffer), u'\0');
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
@@ -313,7 +313,7 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
         // else happens before the process's own view is back.
         const TNativeFileSystem view(processes, nativeFileSystem);
         created = processes.CreateProcessW(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended,
-                                          startup, &child);
+                                           startup, &child);
         if (!created) {
             // A program that needs administrator rights can only be started by
             // the shell, which asks the user for consent. Any other failure, a
@@ -343,7 +343,8 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
 }
 
 TRunningProcess::TRunningProcess(TRunningProcess&& other) noexcept
-    : processes_(other.processes_), child_(std::exchange(other.child_, ProcessRecord{})),
+    : processes_(other.processes_),
+      child_(std::exchange(other.child_, ProcessRecord{})),
       job_(std::exchange(other.job_, 0)) {}
 
 TRunningProcess::~TRunningProcess() {
@@ -369,8 +370,8 @@ int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
     return static_cast<int>(exitCode);
 }
 
-int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
-               const std::u16string& commandLine, int showWindow, WindowHandle owner, bool nativeFileSystem) {
+int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages, const std::u16string& commandLine,
+               int showWindow, WindowHandle owner, bool nativeFileSystem) {
     std::optional<TRunningProcess> child = StartProcess(processes, commandLine, showWindow, owner, nativeFileSystem);
     return child ? child->Wait(processMessages) : -1;
 }

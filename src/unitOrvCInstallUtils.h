@@ -25,9 +25,8 @@ constexpr std::size_t kMaxCommandLine = 32766;
 // code, or -1 when it cannot be started (also when the command line is too long
 // or the consent is refused). With nativeFileSystem, a 32-bit process on 64-bit
 // Windows starts it as a 64-bit one would: System32 is the 64-bit one.
-int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages,
-               const std::u16string& commandLine, int showWindow, WindowHandle owner = 0,
-               bool nativeFileSystem = false);
+int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages, const std::u16string& commandLine,
+               int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false);
 
 // A process RunAndWait's start has set going and nobody has waited for yet.
 // Its handles are closed when it goes, waited for or not; the process itself is
@@ -52,8 +51,8 @@ private:
 };
 
 // RunAndWait's start alone: nothing when the command line cannot be started.
-std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine,
-                                            int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false);
+std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine, int showWindow,
+                                            WindowHandle owner = 0, bool nativeFileSystem = false);
 
 // Reads a command line as process creation does when given no application
 // name: a quoted first token is the program (all the rest when the quote is not

@@ -9,8 +9,8 @@ HIMAGELIST AttachSystemList(TOrvCIconSize size) {
     SHFILEINFOW info = {};
     const UINT sizeFlag = size == isOrvCLargeIcons ? SHGFI_LARGEICON : SHGFI_SMALLICON;
     // With SHGFI_SYSICONINDEX the result is the system image list itself.
-    return reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(
-        L"", 0, &info, sizeof(SHFILEINFOW), sizeFlag | SHGFI_SYSICONINDEX | SHGFI_ICONLOCATION));
+    return reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoW(L"", 0, &info, sizeof(SHFILEINFOW), sizeFlag | SHGFI_SYSICONINDEX | SHGFI_ICONLOCATION));
 }
 
 }  // namespace
@@ -57,8 +57,8 @@ void TOrvCSysImageList::UpdateImageList() {
         INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_BAR_CLASSES};
         InitCommonControlsEx(&classes);
         // Message-only: the toolbar is never shown and so needs no desktop.
-        toolbar_.reset(CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance_,
-                                       nullptr));
+        toolbar_.reset(
+            CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance_, nullptr));
         HIMAGELIST list = nullptr;
         if (toolbar_) {
             const bool large = iconSize_ == isOrvCLargeIcons;

@@ -61,7 +61,8 @@ public:
         if (found == drawn_.end()) {
             RECT all = {0, 0, size_, size_};
             FillRect(dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-            if (icons_.Width() == iconSize_ || !DrawScaled(icon)) icons_.Draw(dc_.get(), iconOffset_, iconOffset_, icon, true);
+            if (icons_.Width() == iconSize_ || !DrawScaled(icon))
+                icons_.Draw(dc_.get(), iconOffset_, iconOffset_, icon, true);
             found = drawn_.emplace(icon, Capture()).first;
         }
         return &found->second;
@@ -72,7 +73,8 @@ private:
         const HICON image = ImageList_GetIcon(icons_.Handle(), icon, ILD_TRANSPARENT);
         if (!image) return false;
         const scope_exit destroy([image] { DestroyIcon(image); });
-        return DrawIconEx(dc_.get(), iconOffset_, iconOffset_, image, iconSize_, iconSize_, 0, nullptr, DI_NORMAL) != FALSE;
+        return DrawIconEx(dc_.get(), iconOffset_, iconOffset_, image, iconSize_, iconSize_, 0, nullptr, DI_NORMAL) !=
+               FALSE;
     }
 
     // The tile as drawn so far; the scratch bitmap itself stays as it is.
@@ -118,12 +120,14 @@ std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& ti
             for (int y = 0; y < size; ++y) {
                 const std::size_t from = static_cast<std::size_t>(y * size);
                 const std::size_t to = static_cast<std::size_t>(y * width) + k * static_cast<std::size_t>(size);
-                std::copy_n(tile.Colour.begin() + static_cast<std::ptrdiff_t>(from), size, colour.begin() + static_cast<std::ptrdiff_t>(to));
+                std::copy_n(tile.Colour.begin() + static_cast<std::ptrdiff_t>(from), size,
+                            colour.begin() + static_cast<std::ptrdiff_t>(to));
                 const int maskRow = size - 1 - y;
                 for (int x = 0; x < size; ++x) {
                     if (!tile.Transparent[from + static_cast<std::size_t>(x)]) continue;
                     const int column = static_cast<int>(k) * size + x;
-                    maskBits[static_cast<std::size_t>(maskRow * stride + column / 8)] |= static_cast<BYTE>(0x80 >> (column % 8));
+                    maskBits[static_cast<std::size_t>(maskRow * stride + column / 8)] |=
+                        static_cast<BYTE>(0x80 >> (column % 8));
                 }
             }
         }
@@ -150,7 +154,8 @@ std::vector<int> TOrvTileSet::Fill(const TOrvCSysImageList& icons, std::vector<i
     const std::vector<int> tileImage = Draw(geometry);
     // What each image shows, for drawing the tiles again: the tiles went in in
     // order, from the first.
-    tileIcons_.resize(static_cast<std::size_t>(std::count_if(tileImage.begin(), tileImage.end(), [](int i) { return i >= 0; })));
+    tileIcons_.resize(
+        static_cast<std::size_t>(std::count_if(tileImage.begin(), tileImage.end(), [](int i) { return i >= 0; })));
     return tileImage;
 }
 

@@ -46,9 +46,7 @@ std::u16string TextUpToNull(const char16_t* chars, std::size_t count) {
 // ---------------------------------------------------------------------------
 // TOrvUninstallList
 
-void TOrvUninstallList::Add(std::unique_ptr<TOrvUninstallInfo> entry) {
-    items_.push_back(std::move(entry));
-}
+void TOrvUninstallList::Add(std::unique_ptr<TOrvUninstallInfo> entry) { items_.push_back(std::move(entry)); }
 
 void TOrvUninstallList::Clear() noexcept {
     while (!items_.empty()) items_.pop_back();
@@ -129,8 +127,8 @@ std::u16string RegistryReader::ReadMeasuredString(const std::u16string& name) {
     const std::size_t chars = size / 2;
     std::vector<char16_t> buffer(chars + 1, u'\0');
     std::uint32_t read = size;
-    if (registry_.RegQueryValueExW(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()),
-                             &read) != kErrorSuccess) {
+    if (registry_.RegQueryValueExW(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &read) !=
+        kErrorSuccess) {
         RaiseRegistryError(kFailedToGetData, name);
     }
     if (type != kRegSz && type != kRegExpandSz) RaiseRegistryError(kInvalidDataType, name);
@@ -235,9 +233,7 @@ std::u16string GetTempDirectory(IProfileFiles& files) {
     return TextUpToNull(buffer, 260);
 }
 
-std::u16string TOrvUninstallReader::GetHandOffFilePath() const {
-    return GetTempDirectory(files_) + kHandOffFileName;
-}
+std::u16string TOrvUninstallReader::GetHandOffFilePath() const { return GetTempDirectory(files_) + kHandOffFileName; }
 
 namespace {
 
@@ -286,7 +282,7 @@ private:
     std::uint32_t ReadSectionNames(std::vector<char16_t>& buffer) {
         if (buffer.size() < 2) return 0;
         return files_.GetPrivateProfileStringW(nullptr, nullptr, nullptr, buffer.data(),
-                                              static_cast<std::uint32_t>(buffer.size()), path_);
+                                               static_cast<std::uint32_t>(buffer.size()), path_);
     }
 
     std::size_t MeasuredCharacters() {

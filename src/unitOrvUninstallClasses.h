@@ -119,8 +119,7 @@ std::u16string GetTempDirectory(IProfileFiles& files = SystemProfileFiles());
 // entries read so far are freed and the error passes on.
 class TOrvUninstallReader {
 public:
-    explicit TOrvUninstallReader(IRegistry& registry = SystemRegistry(),
-                                 IProfileFiles& files = SystemProfileFiles());
+    explicit TOrvUninstallReader(IRegistry& registry = SystemRegistry(), IProfileFiles& files = SystemProfileFiles());
     TOrvUninstallReader(const TOrvUninstallReader&) = delete;
     TOrvUninstallReader& operator=(const TOrvUninstallReader&) = delete;
     virtual ~TOrvUninstallReader();

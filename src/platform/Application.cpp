@@ -78,8 +78,8 @@ Exception WindowsError(const std::u16string& what, DWORD code) {
     std::u16string reason = length ? FromWide(text, length) : std::u16string();
     LocalFree(text);
     // Windows ends its texts with a full stop and a line break.
-    while (!reason.empty() && (reason.back() == u'\r' || reason.back() == u'\n' || reason.back() == u'.' ||
-                               reason.back() == u' ')) {
+    while (!reason.empty() &&
+           (reason.back() == u'\r' || reason.back() == u'\n' || reason.back() == u'.' || reason.back() == u' ')) {
         reason.pop_back();
     }
     const std::string number = std::to_string(code);
@@ -163,8 +163,7 @@ bool TApplication::ProcessMessage(MSG& msg) {
 
 void TApplication::ProcessMessages() {
     MSG msg;
-    while (ProcessMessage(msg)) {
-    }
+    while (ProcessMessage(msg)) {}
 }
 
 void TApplication::HandleException(std::exception_ptr error) noexcept {

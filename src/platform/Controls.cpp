@@ -13,8 +13,8 @@ int CALLBACK CompareNames(LPARAM first, LPARAM second, LPARAM) noexcept {
 
 }  // namespace
 
-void TControl::Create(HWND parent, const wchar_t* className, const std::u16string& text, DWORD style,
-                      DWORD exStyle, const TBounds& bounds, int id) {
+void TControl::Create(HWND parent, const wchar_t* className, const std::u16string& text, DWORD style, DWORD exStyle,
+                      const TBounds& bounds, int id) {
     bounds_ = bounds;
     hwnd_ = CreateWindowExW(exStyle, className, Wide(text), WS_CHILD | WS_VISIBLE | style, bounds.Left, bounds.Top,
                             std::max(bounds.Width, 0), std::max(bounds.Height, 0), parent,
@@ -59,8 +59,8 @@ void TButton::Create(HWND parent, const std::u16string& caption, const TBounds& 
 
 void TListView::Create(HWND parent, const TBounds& bounds, int id, const std::vector<TColumn>& columns) {
     // The window owns the image lists; the control must not destroy them.
-    TControl::Create(parent, WC_LISTVIEWW, u"",
-                     WS_TABSTOP | LVS_REPORT | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER, WS_EX_CLIENTEDGE, bounds, id);
+    TControl::Create(parent, WC_LISTVIEWW, u"", WS_TABSTOP | LVS_REPORT | LVS_SHAREIMAGELISTS | LVS_NOSORTHEADER,
+                     WS_EX_CLIENTEDGE, bounds, id);
     const DWORD extended = LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
     ListView_SetExtendedListViewStyleEx(hwnd_, extended, extended);
     for (int index = 0; index < static_cast<int>(columns.size()); ++index) {

@@ -17,10 +17,14 @@ COLORREF FromNative(COLORREF color) {
 
 UINT StyleFlags(TDrawingStyle style) {
     switch (style) {
-    case dsFocus: return ILD_FOCUS;
-    case dsSelected: return ILD_SELECTED;
-    case dsNormal: return ILD_NORMAL;
-    case dsTransparent: break;
+        case dsFocus:
+            return ILD_FOCUS;
+        case dsSelected:
+            return ILD_SELECTED;
+        case dsNormal:
+            return ILD_NORMAL;
+        case dsTransparent:
+            break;
     }
     return ILD_TRANSPARENT;
 }
@@ -58,9 +62,7 @@ void TImageListComponent::SetBkColor(COLORREF color) {
     if (handle_) ImageList_SetBkColor(handle_.get(), ToNative(color));
 }
 
-int TImageListComponent::Count() const {
-    return handle_ ? ImageList_GetImageCount(handle_.get()) : 0;
-}
+int TImageListComponent::Count() const { return handle_ ? ImageList_GetImageCount(handle_.get()) : 0; }
 
 int TImageListComponent::Width() const {
     int width = 0, height = 0;

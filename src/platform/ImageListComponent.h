@@ -27,8 +27,7 @@ public:
     // shares its images; OnChange follows when the handle actually changes.
     void SetHandle(HIMAGELIST handle);
     // Creates an empty list of its own (not shared) and attaches it.
-    bool Create(int width, int height, UINT flags = ILC_COLORDDB | ILC_MASK, int initial = 0,
-                int grow = 4);
+    bool Create(int width, int height, UINT flags = ILC_COLORDDB | ILC_MASK, int initial = 0, int grow = 4);
 
     bool ShareImages() const { return shareImages_; }
     void SetShareImages(bool share) { shareImages_ = share; }

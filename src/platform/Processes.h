@@ -64,8 +64,8 @@ public:
     // CreateProcessW with no application name, the writable command-line buffer,
     // no security attributes, no inherited handles, the parent's environment and
     // current directory.
-    virtual bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags,
-                               const StartupRecord& startup, ProcessRecord* process) = 0;
+    virtual bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const StartupRecord& startup,
+                                ProcessRecord* process) = 0;
     virtual std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t milliseconds) = 0;
     virtual bool GetExitCodeProcess(ProcessHandle process, std::uint32_t* exitCode) = 0;
     virtual bool CloseHandle(ProcessHandle handle) = 0;

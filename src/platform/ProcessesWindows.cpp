@@ -35,9 +35,8 @@ std::u16string ProgramSearchPath() {
     program.resize(slash == std::u16string::npos ? 0 : slash);
     const std::u16string windows =
         Filled([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
-    return program + u";" +
-           Filled([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }) + u";" +
-           Filled([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); }) + u";" +
+    return program + u";" + Filled([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); }) +
+           u";" + Filled([](wchar_t* buffer, DWORD size) { return GetSystemDirectoryW(buffer, size); }) + u";" +
            windows + u"\\System;" + windows + u";" +
            Filled([](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(L"PATH", buffer, size); });
 }
@@ -45,7 +44,7 @@ std::u16string ProgramSearchPath() {
 class WindowsProcesses final : public IProcesses {
 public:
     bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const StartupRecord& startup,
-                       ProcessRecord* process) override {
+                        ProcessRecord* process) override {
         STARTUPINFOW info;
         ZeroMemory(&info, sizeof info);
         info.cb = sizeof info;
@@ -88,9 +87,10 @@ public:
         // Looked up at run time: older Windows has no such function.
         using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
         const HMODULE kernel = GetModuleHandleW(L"Kernel32");
-        const auto query = kernel ? reinterpret_cast<IsWow64ProcessFn>(
-                                        reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
-                                  : nullptr;
+        const auto query =
+            kernel
+                ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
+                : nullptr;
         if (!query) return false;
         BOOL flag = FALSE;
         query(GetCurrentProcess(), &flag);
@@ -135,8 +135,7 @@ public:
         if (!snapshot) return entries;
         PROCESSENTRY32W entry;
         entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-             more = Process32NextW(snapshot.get(), &entry)) {
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
             entries.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
         }
         return entries;

@@ -31,12 +31,12 @@ public:
     // of the section. Answers the number of characters placed, not counting the
     // final null; size - 2 when the names did not fit, size - 1 when a value was cut.
     virtual std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
-                                                  const char16_t* defaultValue, char16_t* buffer,
-                                                  std::uint32_t size, const std::u16string& path) = 0;
+                                                   const char16_t* defaultValue, char16_t* buffer, std::uint32_t size,
+                                                   const std::u16string& path) = 0;
     // WritePrivateProfileStringW. With section, key and value all null it only
     // flushes the cached copy of the file.
-    virtual bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key,
-                                           const char16_t* value, const std::u16string& path) = 0;
+    virtual bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,
+                                            const std::u16string& path) = 0;
     // GetTempPathW: the length placed (without the null), the size needed when the
     // buffer is too small, 0 on failure.
     virtual std::uint32_t GetTempPathW(std::uint32_t size, char16_t* buffer) = 0;

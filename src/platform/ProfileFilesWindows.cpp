@@ -13,15 +13,13 @@ namespace {
 
 class WindowsProfileFiles final : public IProfileFiles {
 public:
-    std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
-                                          const char16_t* defaultValue, char16_t* buffer,
-                                          std::uint32_t size, const std::u16string& path) override {
-        return ::GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue),
-                                        Wide(buffer), size, Wide(path));
+    std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
+                                           char16_t* buffer, std::uint32_t size, const std::u16string& path) override {
+        return ::GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue), Wide(buffer), size, Wide(path));
     }
 
     bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,
-                                   const std::u16string& path) override {
+                                    const std::u16string& path) override {
         return ::WritePrivateProfileStringW(Wide(section), Wide(key), Wide(value), Wide(path)) != FALSE;
     }
 
@@ -29,9 +27,7 @@ public:
         return ::GetTempPathW(size, Wide(buffer));
     }
 
-    std::uint32_t GetFileAttributesW(const std::u16string& path) override {
-        return ::GetFileAttributesW(Wide(path));
-    }
+    std::uint32_t GetFileAttributesW(const std::u16string& path) override { return ::GetFileAttributesW(Wide(path)); }
 
     std::uintptr_t FindFirstFileW(const std::u16string& pattern, std::uint32_t* attributes) override {
         WIN32_FIND_DATAW data;
@@ -41,9 +37,7 @@ public:
         return reinterpret_cast<std::uintptr_t>(found);
     }
 
-    bool FindClose(std::uintptr_t handle) override {
-        return ::FindClose(reinterpret_cast<HANDLE>(handle)) != FALSE;
-    }
+    bool FindClose(std::uintptr_t handle) override { return ::FindClose(reinterpret_cast<HANDLE>(handle)) != FALSE; }
 
     bool DeleteFileW(const std::u16string& path) override { return ::DeleteFileW(Wide(path)) != FALSE; }
 

@@ -20,9 +20,7 @@ namespace velmora {
 // the Windows headers on both 32- and 64-bit builds (roots are sign-extended).
 using RegKey = std::uintptr_t;
 
-constexpr RegKey RootKey(std::int32_t value) {
-    return static_cast<RegKey>(static_cast<std::intptr_t>(value));
-}
+constexpr RegKey RootKey(std::int32_t value) { return static_cast<RegKey>(static_cast<std::intptr_t>(value)); }
 constexpr RegKey kHKeyCurrentUser = RootKey(static_cast<std::int32_t>(0x80000001u));
 constexpr RegKey kHKeyLocalMachine = RootKey(static_cast<std::int32_t>(0x80000002u));
 
@@ -49,7 +47,7 @@ public:
 
     // RegOpenKeyExW(parent, subKey, 0, samDesired, result).
     virtual long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
-                         RegKey* result) = 0;
+                               RegKey* result) = 0;
     // RegQueryInfoKeyW, reduced to the subkey count and the longest subkey name
     // (in characters, without the terminating null). Either pointer may be null.
     virtual long RegQueryInfoKeyW(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) = 0;
@@ -58,8 +56,8 @@ public:
     virtual long RegEnumKeyExW(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) = 0;
     // RegQueryValueExW(key, valueName, nullptr, type, data, dataSize). With data
     // null only the type and size are asked for; type may be null.
-    virtual long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type,
-                            std::uint8_t* data, std::uint32_t* dataSize) = 0;
+    virtual long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type, std::uint8_t* data,
+                                  std::uint32_t* dataSize) = 0;
     // RegCloseKey.
     virtual long RegCloseKey(RegKey key) = 0;
 };

@@ -12,8 +12,7 @@ HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 
 class WindowsRegistry final : public IRegistry {
 public:
-    long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired,
-                 RegKey* result) override {
+    long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired, RegKey* result) override {
         HKEY opened = nullptr;
 #ifdef VELMORA_WOW64_STAND_IN
         // The 64-bit stand-in for Velmora.exe, built for machines that cannot run
@@ -28,8 +27,8 @@ public:
     long RegQueryInfoKeyW(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
         DWORD count = 0;
         DWORD longest = 0;
-        const LONG rc = ::RegQueryInfoKeyW(ToHkey(key), nullptr, nullptr, nullptr, &count, &longest,
-                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        const LONG rc = ::RegQueryInfoKeyW(ToHkey(key), nullptr, nullptr, nullptr, &count, &longest, nullptr, nullptr,
+                                           nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_SUCCESS) {
             if (subKeys) *subKeys = count;
             if (maxSubKeyLen) *maxSubKeyLen = longest;
@@ -39,18 +38,17 @@ public:
 
     long RegEnumKeyExW(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* nameLen) override {
         DWORD length = nameLen ? *nameLen : 0;
-        const LONG rc = ::RegEnumKeyExW(ToHkey(key), index, Wide(name), &length,
-                                      nullptr, nullptr, nullptr, nullptr);
+        const LONG rc = ::RegEnumKeyExW(ToHkey(key), index, Wide(name), &length, nullptr, nullptr, nullptr, nullptr);
         if (nameLen) *nameLen = length;
         return rc;
     }
 
-    long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type,
-                    std::uint8_t* data, std::uint32_t* dataSize) override {
+    long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type, std::uint8_t* data,
+                          std::uint32_t* dataSize) override {
         DWORD valueType = 0;
         DWORD size = dataSize ? *dataSize : 0;
-        const LONG rc = ::RegQueryValueExW(ToHkey(key), Wide(valueName), nullptr, &valueType, data,
-                                         dataSize ? &size : nullptr);
+        const LONG rc =
+            ::RegQueryValueExW(ToHkey(key), Wide(valueName), nullptr, &valueType, data, dataSize ? &size : nullptr);
         if (type) *type = valueType;
         if (dataSize) *dataSize = size;
         return rc;

@@ -43,8 +43,7 @@ std::string ToUtf8(const std::u16string& text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -106,7 +105,6 @@ std::u16string ExceptionDisplayText(const std::u16string& message) {
     return message;
 }
 
-Exception::Exception(std::u16string message)
-    : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
+Exception::Exception(std::u16string message) : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
 
 }  // namespace velmora

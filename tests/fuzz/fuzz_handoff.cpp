@@ -16,7 +16,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velmora;
     using namespace velmora::fuzz;
-    static const char16_t* const kKeys[] = {u"Comment", u"DisplayIcon", u"DisplayName", u"Publisher", u"UninstallString"};
+    static const char16_t* const kKeys[] = {u"Comment", u"DisplayIcon", u"DisplayName", u"Publisher",
+                                            u"UninstallString"};
     FuzzedDataProvider in(data, size);
     testing::ScriptedFiles files;
     const auto nameLength = in.ConsumeIntegralInRange<std::size_t>(1, 700);
@@ -25,12 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string raw = in.ConsumeBool() ? in.ConsumeRandomLengthString(16) : std::string();
         std::u16string name = Utf16FromBytes(reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
         name.erase(std::remove(name.begin(), name.end(), u'\0'), name.end());
-        files.sections.push_back({name.empty() ? std::u16string(nameLength, u'S') + char16_t(u'a' + s % 26) : name, {}});
+        files.sections.push_back(
+            {name.empty() ? std::u16string(nameLength, u'S') + char16_t(u'a' + s % 26) : name, {}});
         for (int v = in.ConsumeIntegralInRange(0, 6); v > 0; --v) {
             const std::string bytes = in.ConsumeRandomLengthString(24);
             std::u16string text = Utf16FromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
             if (in.ConsumeIntegralInRange(0, 7) == 0) text.assign(in.ConsumeIntegralInRange(2046, 2050), u'v');
-            files.sections.back().second.emplace_back(kKeys[in.ConsumeIntegralInRange(0, 4)], text.substr(0, text.find(u'\0')));
+            files.sections.back().second.emplace_back(kKeys[in.ConsumeIntegralInRange(0, 4)],
+                                                      text.substr(0, text.find(u'\0')));
         }
     }
     const bool utf16 = in.ConsumeBool();
@@ -38,8 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (utf16) files.bytes.replace(0, std::min<std::size_t>(2, files.bytes.size()), "\xFF\xFE");
     files.ansiChars = in.ConsumeIntegralInRange<std::uint32_t>(0, 40000);
     files.readable = in.ConsumeIntegralInRange(0, 7) != 0;
-    files.attributes = in.PickValueInArray({0x20u, kFileAttributeReadOnly, kFileAttributeDirectory, kInvalidFileAttributes});
-    files.error = in.PickValueInArray({kErrorFileNotFound, kErrorPathNotFound, kErrorInvalidName, kErrorSharingViolation, kErrorAccessDenied});
+    files.attributes =
+        in.PickValueInArray({0x20u, kFileAttributeReadOnly, kFileAttributeDirectory, kInvalidFileAttributes});
+    files.error = in.PickValueInArray(
+        {kErrorFileNotFound, kErrorPathNotFound, kErrorInvalidName, kErrorSharingViolation, kErrorAccessDenied});
     files.searchFinds = in.ConsumeBool();
     files.foundAttributes = in.ConsumeBool() ? 0x20 : kFileAttributeDirectory;
 
@@ -59,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(e.Message() == u"Cannot read the file 'C:\\Temp\\OrvUninstall.ini'", "an unexpected error", e.Message());
         failed = true;
     }
-    Check(failed == (remeasures && !files.readable), "a load failed without cause, or read a file it could not measure");
+    Check(failed == (remeasures && !files.readable),
+          "a load failed without cause, or read a file it could not measure");
     Check(files.flushes == 1 && files.openSearches == 0, "the cache was not flushed or a search was left open");
 
     const bool isFile = files.attributes != kInvalidFileAttributes
@@ -76,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::u16string* fields[] = {&entry.Comments, &entry.DisplayIcon, &entry.DisplayName, &entry.Publisher,
                                           &entry.UninstallString};
         for (int k = 0; k < 5; ++k)
-            Check(*fields[k] == files.Lookup(files.sections[i].first, kKeys[k]).substr(0, 2047), "a value differs", files.sections[i].first);
+            Check(*fields[k] == files.Lookup(files.sections[i].first, kKeys[k]).substr(0, 2047), "a value differs",
+                  files.sections[i].first);
     }
     return 0;
 }

@@ -32,8 +32,9 @@ std::u16string Units(FuzzedDataProvider& in, std::size_t maxUnits) {
 // A letter (names that repeat), a name past the scan's first buffer, or any units.
 std::u16string KeyName(FuzzedDataProvider& in) {
     const int pick = in.ConsumeIntegralInRange(0, 3);
-    return pick == 0 ? std::u16string(1, char16_t(u'A' + in.ConsumeIntegralInRange(0, 5)))
-           : pick == 1 ? std::u16string(in.ConsumeIntegralInRange<std::size_t>(200, 300), u'K') : Units(in, 16);
+    return pick == 0   ? std::u16string(1, char16_t(u'A' + in.ConsumeIntegralInRange(0, 5)))
+           : pick == 1 ? std::u16string(in.ConsumeIntegralInRange<std::size_t>(200, 300), u'K')
+                       : Units(in, 16);
 }
 
 std::u16string ValueName(FuzzedDataProvider& in) {
@@ -50,7 +51,8 @@ std::vector<std::uint8_t> ValueData(FuzzedDataProvider& in) {
         for (const char16_t c : Units(in, 24) + (in.ConsumeBool() ? u"\0" : u""))
             bytes.insert(bytes.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
     } else if (pick == 1) {
-        const std::uint32_t v = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 2) : in.ConsumeIntegral<std::uint32_t>();
+        const std::uint32_t v =
+            in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 2) : in.ConsumeIntegral<std::uint32_t>();
         bytes = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
         bytes.resize(in.ConsumeIntegralInRange<std::size_t>(0, 8));
     } else if (pick == 2) {

@@ -37,7 +37,8 @@ public:
     explicit Process(std::wstring commandLine, const std::wstring& directory) {
         STARTUPINFOW startup{sizeof startup};
         PROCESS_INFORMATION info{};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup, &info))
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
+                            &info))
             throw DriverError("cannot start " + Narrow(commandLine));
         thread_.reset(info.hThread), process_.reset(info.hProcess), id_ = info.dwProcessId;
     }
@@ -48,7 +49,8 @@ public:
     bool IsRunning() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
     DWORD WaitForExit(DWORD timeoutMs) const {  // the exit code
         DWORD code = 0;
-        if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) throw DriverError("the program did not end");
+        if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0)
+            throw DriverError("the program did not end");
         return GetExitCodeProcess(process_.get(), &code), code;
     }
 
@@ -65,8 +67,9 @@ inline std::wstring WindowText(HWND window) {
 // The visible top-level window of the process with this caption and class
 // (empty matches any); nullptr if there is none now.
 inline HWND FindTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className) {
-    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, className.empty() ? nullptr : className.c_str(),
-                                                        caption.empty() ? nullptr : caption.c_str()));) {
+    for (HWND window = nullptr;
+         (window = FindWindowExW(nullptr, window, className.empty() ? nullptr : className.c_str(),
+                                 caption.empty() ? nullptr : caption.c_str()));) {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
         if (owner == processId && IsWindowVisible(window)) return window;
@@ -82,7 +85,8 @@ inline HWND WaitForTopLevelWindow(DWORD processId, const std::wstring& caption, 
 }
 // The first child with this class and text (empty matches any); throws if there is none.
 inline HWND RequireChild(HWND parent, const std::wstring& className, const std::wstring& text = L"") {
-    if (const HWND found = FindWindowExW(parent, nullptr, className.c_str(), text.empty() ? nullptr : text.c_str())) return found;
+    if (const HWND found = FindWindowExW(parent, nullptr, className.c_str(), text.empty() ? nullptr : text.c_str()))
+        return found;
     throw DriverError("no control " + Narrow(className) + " \"" + Narrow(text) + "\"");
 }
 
@@ -90,7 +94,8 @@ inline HWND RequireChild(HWND parent, const std::wstring& className, const std::
 inline RECT RectInParent(HWND window) {
     RECT rect{};
     GetWindowRect(window, &rect);
-    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD) MapWindowPoints(HWND_DESKTOP, GetParent(window), (POINT*)&rect, 2);
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD)
+        MapWindowPoints(HWND_DESKTOP, GetParent(window), (POINT*)&rect, 2);
     return rect;
 }
 inline SIZE ClientSize(HWND window) {
@@ -101,7 +106,8 @@ inline SIZE ClientSize(HWND window) {
 
 // Input is posted, so the driver never blocks on a program that shows a modal box.
 inline void Post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-    if (!PostMessageW(window, message, wParam, lParam)) throw DriverError("cannot post message " + std::to_string(message));
+    if (!PostMessageW(window, message, wParam, lParam))
+        throw DriverError("cannot post message " + std::to_string(message));
 }
 inline void ClickButton(HWND button) { Post(button, BM_CLICK); }
 
@@ -113,9 +119,11 @@ inline void PressKeys(HWND window, const std::vector<WORD>& chord) {
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const bool down = i < chord.size();
         const WORD code = chord[down ? i : keys.size() - 1 - i];
-        keys[i].ki = {code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)), DWORD(down ? 0 : KEYEVENTF_KEYUP)};
+        keys[i].ki = {code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)),
+                      DWORD(down ? 0 : KEYEVENTF_KEYUP)};
     }
-    if (SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size()) throw DriverError("SendInput refused");
+    if (SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)) != keys.size())
+        throw DriverError("SendInput refused");
 }
 
 // The control that has the keyboard in the window's thread, once it is the one
@@ -145,7 +153,8 @@ struct MessageBoxInfo {
 };
 inline MessageBoxInfo ReadMessageBox(HWND box) {
     // The text's control id, 0xFFFF in the template, may come back sign-extended.
-    MessageBoxInfo info{GetWindow(box, GW_OWNER), WindowText(GetDlgItem(box, 0xFFFF) ? GetDlgItem(box, 0xFFFF) : GetDlgItem(box, -1))};
+    MessageBoxInfo info{GetWindow(box, GW_OWNER),
+                        WindowText(GetDlgItem(box, 0xFFFF) ? GetDlgItem(box, 0xFFFF) : GetDlgItem(box, -1))};
     for (const int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
         if (GetDlgItem(box, id)) info.buttons.push_back(id);
     return info;
@@ -169,7 +178,8 @@ public:
         DWORD processId = 0;
         GetWindowThreadProcessId(listView, &processId);
         process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId));
-        remote_ = (char*)VirtualAllocEx(process_.get(), nullptr, kItemBytes + kTextChars * 2, MEM_COMMIT, PAGE_READWRITE);
+        remote_ =
+            (char*)VirtualAllocEx(process_.get(), nullptr, kItemBytes + kTextChars * 2, MEM_COMMIT, PAGE_READWRITE);
         if (!remote_) throw DriverError("cannot reach into the list view's process");
     }
     ~RemoteListView() { VirtualFreeEx(process_.get(), remote_, 0, MEM_RELEASE); }
@@ -186,14 +196,18 @@ public:
         for (int row = 0; row < RowCount(); ++row) {
             LVITEMW item{LVIF_IMAGE | LVIF_STATE, row, 0, 0, LVIS_STATEIMAGEMASK | LVIS_SELECTED};
             Send(LVM_GETITEMW, 0, &item, sizeof item);
-            rows.push_back({{}, (item.state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2), (item.state & LVIS_SELECTED) != 0, item.iImage});
+            rows.push_back({{},
+                            (item.state & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2),
+                            (item.state & LVIS_SELECTED) != 0,
+                            item.iImage});
             for (int column = 0; column < columns; ++column) rows.back().texts.push_back(Text(row, column));
         }
         return rows;
     }
     void SetState(int row, UINT state, UINT mask) {
         LVITEMW item{0, 0, 0, state, mask};
-        if (!Send(LVM_SETITEMSTATE, row, &item, sizeof item)) throw DriverError("cannot change row " + std::to_string(row));
+        if (!Send(LVM_SETITEMSTATE, row, &item, sizeof item))
+            throw DriverError("cannot change row " + std::to_string(row));
     }
     void SetTicked(int row, bool ticked) { SetState(row, INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1), LVIS_STATEIMAGEMASK); }
     int ColumnWidth(int column) const { return (int)Send(LVM_GETCOLUMNWIDTH, column, nullptr, 0); }

@@ -19,7 +19,9 @@ using namespace velmora::testing;
 const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // A copy of the child program in the 64-bit System32 alone.
-const std::wstring kSystemChild = std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") + L"velmora_system_child.exe";
+const std::wstring kSystemChild =
+    std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") +
+    L"velmora_system_child.exe";
 
 class Velmora : public ::testing::Test {
 protected:
@@ -27,7 +29,8 @@ protected:
         ClearUninstallKeys();
         DeleteFileW(HandOffPath().c_str());
         CreateDirectoryW(dir_.c_str(), nullptr);
-        for (const auto& [from, name] : {std::pair{VELMORA_EXE_PATH, L"Velmora.exe"}, {VELMORA_DRISK_PATH, L"Drisk.x64"}})
+        for (const auto& [from, name] :
+             {std::pair{VELMORA_EXE_PATH, L"Velmora.exe"}, {VELMORA_DRISK_PATH, L"Drisk.x64"}})
             CopyFileW(Wide(from).c_str(), (dir_ + name).c_str(), FALSE);  // both Windows trees are built first
     }
     ~Velmora() override {
@@ -89,10 +92,13 @@ protected:
             command = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --log \"" + log_ + L"\" " + key +
                       (keep ? L"" : L" --remove \"" + path + L"\" " + std::to_wstring(view)) + steps;
         HKEY created = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(hive == L"HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, path.substr(5).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS | (view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), nullptr, &created, nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(hive == L"HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, path.substr(5).c_str(), 0,
+                                  nullptr, 0, KEY_ALL_ACCESS | (view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY),
+                                  nullptr, &created, nullptr),
+                  0);
         const unique_hkey entry(created);
-        for (const auto& [name, type, text] : {std::tuple{L"DisplayName", REG_SZ, key + L" product"}, {L"UninstallString", REG_EXPAND_SZ, command}})
+        for (const auto& [name, type, text] :
+             {std::tuple{L"DisplayName", REG_SZ, key + L" product"}, {L"UninstallString", REG_EXPAND_SZ, command}})
             RegSetValueExW(entry.get(), name, 0, type, (const BYTE*)text.c_str(), DWORD(text.size() + 1) * 2);
     }
     // Presses the uninstall button, checks and answers the confirmation.
@@ -109,13 +115,16 @@ protected:
     }
     // Waits for the command's end, the window answering all the while.
     void WaitForCommand() {
-        WaitUntil([&] {
-            if (!RoundTripMs(main_, 2000)) throw DriverError("the window stopped answering");
-            return IsWindowEnabled(uninstall_);
-        }, "the command to end", 60000);
+        WaitUntil(
+            [&] {
+                if (!RoundTripMs(main_, 2000)) throw DriverError("the window stopped answering");
+                return IsWindowEnabled(uninstall_);
+            },
+            "the command to end", 60000);
     }
 
-    std::wstring dir_ = TempFile(L"gui") + L"\\", log_ = TempFile(L"uninstall") + L".log", record_ = TempFile(L"record");
+    std::wstring dir_ = TempFile(L"gui") + L"\\", log_ = TempFile(L"uninstall") + L".log",
+                 record_ = TempFile(L"record");
     std::unique_ptr<Process> process_;
     HWND main_ = nullptr, list_ = nullptr, uninstall_ = nullptr, exit_ = nullptr;
     std::unique_ptr<RemoteListView> rows_;
@@ -131,7 +140,8 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
     std::wstring shown;
     std::vector<int> tiles;
     for (const ListRow& row : rows_->Rows()) {
-        std::wstring line = row.texts.at(0) + L" | " + row.texts.at(1) + L" | " + row.texts.at(2) + (row.image ? L" | own" : L"");
+        std::wstring line =
+            row.texts.at(0) + L" | " + row.texts.at(1) + L" | " + row.texts.at(2) + (row.image ? L" | own" : L"");
         shown += line.erase(line.find_last_not_of(L' ') + 1) + L"\n";
         if (row.image) tiles.push_back(row.image);
         EXPECT_FALSE(row.ticked);
@@ -143,7 +153,8 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
 
     // Centred at first, its margins kept through maximise and restore.
     const RECT outer = RectInParent(main_);  // on a 1280x1024 screen
-    EXPECT_EQ((std::pair{outer.left, outer.top}), (std::pair{640 - (outer.right - outer.left) / 2, 512 - (outer.bottom - outer.top) / 2}));
+    EXPECT_EQ((std::pair{outer.left, outer.top}),
+              (std::pair{640 - (outer.right - outer.left) / 2, 512 - (outer.bottom - outer.top) / 2}));
     for (const WPARAM command : {WPARAM(0), WPARAM(SC_MAXIMIZE), WPARAM(SC_RESTORE)}) {
         const SIZE before = ClientSize(main_);
         if (command) Post(main_, WM_SYSCOMMAND, command);
@@ -160,12 +171,16 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
     // controls; Enter presses the focused button.
     PressKeys(main_, {VK_DOWN});
     PressKeys(main_, {VK_SPACE});
-    WaitUntil([&] {
-        const std::vector<ListRow> rows = rows_->Rows(1);
-        return std::any_of(rows.begin(), rows.end(), [](auto& row) { return row.ticked && row.selected; });
-    }, "Space to tick the focused row");
-    for (const auto& [chord, next] : {std::pair{std::vector<WORD>{VK_TAB}, uninstall_}, {{VK_TAB}, exit_},
-                                      {{VK_SHIFT, VK_TAB}, uninstall_}, {{VK_TAB}, exit_}}) {
+    WaitUntil(
+        [&] {
+            const std::vector<ListRow> rows = rows_->Rows(1);
+            return std::any_of(rows.begin(), rows.end(), [](auto& row) { return row.ticked && row.selected; });
+        },
+        "Space to tick the focused row");
+    for (const auto& [chord, next] : {std::pair{std::vector<WORD>{VK_TAB}, uninstall_},
+                                      {{VK_TAB}, exit_},
+                                      {{VK_SHIFT, VK_TAB}, uninstall_},
+                                      {{VK_TAB}, exit_}}) {
         PressKeys(main_, chord);
         EXPECT_EQ(Focus(main_, next), next);
     }
@@ -197,13 +212,15 @@ TEST_F(Velmora, AScanErrorIsShownOnceBeforeTheWindowThenTheListIsEmpty) {
 // none means the default (96).
 void SetPixelsPerInch(const std::wstring& dpi) {
     for (const std::wstring key : {L"\"HKCU\\Control Panel\\Desktop\"", L"\"HKCC\\Software\\Fonts\""})
-        RunProgram(L"reg.exe " + (dpi.empty() ? L"delete " + key : L"add " + key + L" /t REG_DWORD /d " + dpi) + L" /v LogPixels /f /reg:64");
+        RunProgram(L"reg.exe " + (dpi.empty() ? L"delete " + key : L"add " + key + L" /t REG_DWORD /d " + dpi) +
+                   L" /v LogPixels /f /reg:64");
 }
 
 TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
     // Read as the window lays itself out, not as scaled for a caller unaware of DPI.
     using SetContext = HANDLE(WINAPI*)(HANDLE);
-    const auto setContext = (SetContext)(void*)GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext");
+    const auto setContext =
+        (SetContext)(void*)GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext");
     ASSERT_NE(setContext, nullptr);
     setContext((HANDLE)-3);  // per-monitor aware
     Install(L"P1");
@@ -213,8 +230,8 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
         std::vector<LONG> at = Layout();
         RECT outer{};
         GetWindowRect(main_, &outer);
-        SetWindowPos(main_, nullptr, 0, 0, width + outer.right - outer.left - at[0], height + outer.bottom - outer.top - at[1],
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_ASYNCWINDOWPOS);
+        SetWindowPos(main_, nullptr, 0, 0, width + outer.right - outer.left - at[0],
+                     height + outer.bottom - outer.top - at[1], SWP_NOMOVE | SWP_NOZORDER | SWP_ASYNCWINDOWPOS);
         WaitUntil([&] { return ClientSize(main_).cx != at[0]; }, "a new size");
         for (const LONG value : Layout()) at.push_back(value);
         ClickButton(exit_);
@@ -249,11 +266,14 @@ public:
     // P1..P5, whose uninstallers take `steps`; the one numbered `kept` keeps its
     // entry, as one its user cancels, and `first` replaces P1's command line.
     void Products(const std::wstring& steps, int kept = 0, const std::wstring& first = L"") {
-        for (int i = 1; i <= 5; ++i) Install(L"P" + std::to_wstring(i), L"HKLM", 32, i == kept, steps, i == 1 ? first : L"");
+        for (int i = 1; i <= 5; ++i)
+            Install(L"P" + std::to_wstring(i), L"HKLM", 32, i == kept, steps, i == 1 ? first : L"");
     }
     // The 64-bit view and the current user's entries reach the list through Drisk.x64.
     void OtherViews() {
-        for (const auto& [key, hive, view] : {std::tuple{L"P1", L"HKLM", 32}, {L"P2", L"HKLM", 64}, {L"P3", L"HKCU", 64}}) Install(key, hive, view);
+        for (const auto& [key, hive, view] :
+             {std::tuple{L"P1", L"HKLM", 32}, {L"P2", L"HKLM", 64}, {L"P3", L"HKCU", 64}})
+            Install(key, hive, view);
     }
     // Real NSIS-built products: each uninstaller copies itself into the temporary
     // folder, starts the copy and ends at once; the copy does the work and logs here.
@@ -267,16 +287,20 @@ public:
             const std::wstring key = kUninstallKey + L"VelmoraNsis" + product;
             wchar_t command[1024] = {};
             DWORD size = sizeof command;
-            ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size), 0);
+            ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", RRF_RT_REG_SZ, nullptr, command,
+                                   &size),
+                      0);
             const std::wstring wrapped = Wrapped(command);
-            RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", REG_SZ, wrapped.c_str(), DWORD(wrapped.size() + 1) * 2);
+            RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"UninstallString", REG_SZ, wrapped.c_str(),
+                            DWORD(wrapped.size() + 1) * 2);
         }
     }
     // Shell syntax, quotes and environment references, stored as REG_EXPAND_SZ,
     // reach the uninstaller exactly.
     void Shellish() {
         const std::wstring command = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --record \"" + record_ +
-            L"\" %TEMP% \"%ProgramFiles%\" a^&b & echo x > \"" + record_ + L"2\" | more 'q\"uo\"te' \"\"\"";
+                                     L"\" %TEMP% \"%ProgramFiles%\" a^&b & echo x > \"" + record_ +
+                                     L"2\" | more 'q\"uo\"te' \"\"\"";
         Install(L"P1", L"HKLM", 32, false, L"", command);
         recorded_ = Narrow(command);
     }
@@ -284,8 +308,9 @@ public:
     // (a 32-bit program reaches that folder as Sysnative).
     void InSystem32Alone() {
         ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), kSystemChild.c_str(), FALSE));
-        Install(L"P1", L"HKLM", 64, false, L"", L"C:\\Windows\\System32\\velmora_system_child.exe --log \"" + log_ +
-                L"\" P1 --remove \"HKLM\\" + kUninstallKey + L"P1\" 64");
+        Install(L"P1", L"HKLM", 64, false, L"",
+                L"C:\\Windows\\System32\\velmora_system_child.exe --log \"" + log_ + L"\" P1 --remove \"HKLM\\" +
+                    kUninstallKey + L"P1\" 64");
     }
 
     std::string recorded_;  // what the uninstaller writes into record_: nothing unless asked
@@ -321,24 +346,64 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
 }
 
 const auto kSleepers = [](auto& t) { t.Products(L" --sleep 300"); };
-INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
-    Uninstall{"ticked", kSleepers, {0, 2, 4}, IDYES, {"P5 start", "P5 end", "P3 start", "P3 end", "P1 start", "P1 end"},
-              {L"P2 product", L"P4 product"}},
-    Uninstall{"no", kSleepers, {1}, IDNO, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
-    Uninstall{"nothing", kSleepers, {}, IDYES, {}, {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
-    // P1's uninstaller cannot start, P2's is cancelled by its user.
-    Uninstall{"cancelled", [](auto& t) { t.Products(L" --sleep 300", 2, L"\"C:\\no such place\\unins000.exe\" /S"); }, {0, 1, 2}, IDYES,
-              {"P3 start", "P3 end", "P2 start", "P2 end"}, {L"P1 product", L"P2 product", L"P4 product", L"P5 product"}},
-    Uninstall{"handoff", &UninstallCommand::OtherViews, {1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"}, {L"P1 product"}},
-    // P4's uninstaller leaves a process of its own running: only it is waited for.
-    Uninstall{"spawns", [](auto& t) { t.Products(L" --spawn \"velmora_test_child.exe --sleep 600000\""); }, {3}, IDYES,
-              {"P4 start", "P4 end"}, {L"P1 product", L"P2 product", L"P3 product", L"P5 product"}},
-    Uninstall{"shellish", &UninstallCommand::Shellish, {0}, IDYES, {}, {L"P1 product"}},
-    // Each copy ends before the next uninstaller starts.
-    Uninstall{"nsis", [](auto& t) { t.NsisProducts(false); }, {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
-    Uninstall{"wrapper", [](auto& t) { t.NsisProducts(true); }, {0, 1}, IDYES, {"B start", "B end", "A start", "A end"}, {}},
-    Uninstall{"system32", &UninstallCommand::InSystem32Alone, {0}, IDYES, {"P1 start", "P1 end"}, {}},
-    Uninstall{"closed", [](auto& t) { t.Products(L" --sleep 3000"); }, {1}, IDYES, {"P2 start", "P2 end"}, {}, true}),
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, UninstallCommand,
+    ::testing::Values(
+        Uninstall{"ticked",
+                  kSleepers,
+                  {0, 2, 4},
+                  IDYES,
+                  {"P5 start", "P5 end", "P3 start", "P3 end", "P1 start", "P1 end"},
+                  {L"P2 product", L"P4 product"}},
+        Uninstall{"no",
+                  kSleepers,
+                  {1},
+                  IDNO,
+                  {},
+                  {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
+        Uninstall{"nothing",
+                  kSleepers,
+                  {},
+                  IDYES,
+                  {},
+                  {L"P1 product", L"P2 product", L"P3 product", L"P4 product", L"P5 product"}},
+        // P1's uninstaller cannot start, P2's is cancelled by its user.
+        Uninstall{"cancelled",
+                  [](auto& t) { t.Products(L" --sleep 300", 2, L"\"C:\\no such place\\unins000.exe\" /S"); },
+                  {0, 1, 2},
+                  IDYES,
+                  {"P3 start", "P3 end", "P2 start", "P2 end"},
+                  {L"P1 product", L"P2 product", L"P4 product", L"P5 product"}},
+        Uninstall{"handoff",
+                  &UninstallCommand::OtherViews,
+                  {1, 2},
+                  IDYES,
+                  {"P3 start", "P3 end", "P2 start", "P2 end"},
+                  {L"P1 product"}},
+        // P4's uninstaller leaves a process of its own running: only it is waited for.
+        Uninstall{"spawns",
+                  [](auto& t) { t.Products(L" --spawn \"velmora_test_child.exe --sleep 600000\""); },
+                  {3},
+                  IDYES,
+                  {"P4 start", "P4 end"},
+                  {L"P1 product", L"P2 product", L"P3 product", L"P5 product"}},
+        Uninstall{"shellish", &UninstallCommand::Shellish, {0}, IDYES, {}, {L"P1 product"}},
+        // Each copy ends before the next uninstaller starts.
+        Uninstall{"nsis",
+                  [](auto& t) { t.NsisProducts(false); },
+                  {0, 1},
+                  IDYES,
+                  {"B start", "B end", "A start", "A end"},
+                  {}},
+        Uninstall{"wrapper",
+                  [](auto& t) { t.NsisProducts(true); },
+                  {0, 1},
+                  IDYES,
+                  {"B start", "B end", "A start", "A end"},
+                  {}},
+        Uninstall{"system32", &UninstallCommand::InSystem32Alone, {0}, IDYES, {"P1 start", "P1 end"}, {}},
+        Uninstall{
+            "closed", [](auto& t) { t.Products(L" --sleep 3000"); }, {1}, IDYES, {"P2 start", "P2 end"}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Velmora, AFailedRebuildShowsTheErrorEmptiesTheListAndTheNextCommandWorks) {

@@ -40,11 +40,13 @@ public:
 
     Key& Add(const std::u16string& name) { return keys.emplace_back(Key{name, {}}); }
     Key* Find(const std::u16string& name) {
-        for (Key& key : keys) if (!key.gone && key.name == name) return &key;
+        for (Key& key : keys)
+            if (!key.gone && key.name == name) return &key;
         return nullptr;
     }
     static Value* FindValue(Key& key, const std::u16string& name) {
-        for (Value& value : key.values) if (value.name == name) return &value;
+        for (Value& value : key.values)
+            if (value.name == name) return &value;
         return nullptr;
     }
     static void Set(Key& key, const std::u16string& name, std::uint32_t type, std::vector<std::uint8_t> data) {
@@ -92,7 +94,7 @@ public:
         return kErrorSuccess;
     }
     long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type, std::uint8_t* data,
-                    std::uint32_t* dataSize) override {
+                          std::uint32_t* dataSize) override {
         int index = -1;
         if (const long rc = Opened(key, kKeyQueryValue, index)) return rc;
         const Value* value = index < 0 ? nullptr : FindValue(keys[index], valueName);
@@ -104,10 +106,14 @@ public:
         if (dataSize) *dataSize = size;
         return kErrorSuccess;
     }
-    long RegCloseKey(RegKey key) override { return handles.erase(key) ? kErrorSuccess : (++misuse, kErrorInvalidHandle); }
+    long RegCloseKey(RegKey key) override {
+        return handles.erase(key) ? kErrorSuccess : (++misuse, kErrorInvalidHandle);
+    }
 
 private:
-    void Call() { if (onCall) onCall(); }
+    void Call() {
+        if (onCall) onCall();
+    }
     long Opened(RegKey key, std::uint32_t right, int& index) {
         Call();
         const auto handle = handles.find(key);
@@ -119,7 +125,8 @@ private:
     long Listing(RegKey key, std::uint32_t right, std::vector<const Key*>& live) {
         int index = 0;
         const long rc = Opened(key, right, index);
-        for (const Key& k : keys) if (rc == kErrorSuccess && index < 0 && !k.gone) live.push_back(&k);
+        for (const Key& k : keys)
+            if (rc == kErrorSuccess && index < 0 && !k.gone) live.push_back(&k);
         return rc;
     }
     RegKey next_ = 0x1000;
@@ -148,7 +155,7 @@ public:
         return {};
     }
     std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
-                                          char16_t* buffer, std::uint32_t size, const std::u16string&) override {
+                                           char16_t* buffer, std::uint32_t size, const std::u16string&) override {
         std::u16string text = section && key ? Lookup(section, key) : u"";
         if (section && key && text.empty() && defaultValue) text = defaultValue;
         for (const auto& s : sections) text += section ? u"" : s.first + u'\0';
@@ -159,10 +166,13 @@ public:
         if (!section) buffer[std::min(placed + 1, size - 1)] = u'\0';
         return placed;
     }
-    bool WritePrivateProfileStringW(const char16_t* s, const char16_t* k, const char16_t* v, const std::u16string&) override {
+    bool WritePrivateProfileStringW(const char16_t* s, const char16_t* k, const char16_t* v,
+                                    const std::u16string&) override {
         return flushes += !s && !k && !v, true;
     }
-    std::uint32_t GetTempPathW(std::uint32_t, char16_t* buffer) override { return *std::copy_n(u"C:\\Temp\\", 8, buffer) = 0, 8; }
+    std::uint32_t GetTempPathW(std::uint32_t, char16_t* buffer) override {
+        return *std::copy_n(u"C:\\Temp\\", 8, buffer) = 0, 8;
+    }
     std::uint32_t GetFileAttributesW(const std::u16string&) override { return attributes; }
     std::uintptr_t FindFirstFileW(const std::u16string&, std::uint32_t* found) override {
         return searchFinds ? (*found = foundAttributes, ++openSearches) : kInvalidFindHandle;

@@ -25,7 +25,8 @@ public:
     StartupRecord startup;
     std::uint32_t flags = 0;
 
-    bool CreateProcessW(char16_t* line, std::uint32_t creationFlags, const StartupRecord& s, ProcessRecord* child) override {
+    bool CreateProcessW(char16_t* line, std::uint32_t creationFlags, const StartupRecord& s,
+                        ProcessRecord* child) override {
         calls.push_back("create " + ToUtf8(line));
         startup = s, flags = creationFlags, remaining_ = polls;
         if (!startFails && onStart) onStart(line);
@@ -35,8 +36,12 @@ public:
         calls.push_back(ms == kInfinite ? "wait infinite" : "wait " + std::to_string(ms));
         return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
     }
-    bool GetExitCodeProcess(ProcessHandle, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
-    bool CloseHandle(ProcessHandle handle) override { return calls.push_back(handle == 0x100 ? "close process" : "close thread"), true; }
+    bool GetExitCodeProcess(ProcessHandle, std::uint32_t* code) override {
+        return calls.push_back("exitcode"), *code = 3, true;
+    }
+    bool CloseHandle(ProcessHandle handle) override {
+        return calls.push_back(handle == 0x100 ? "close process" : "close thread"), true;
+    }
     void Sleep(std::uint32_t ms) override { calls.push_back("sleep " + std::to_string(ms)); }
     bool QueryWow64(bool* isWow64) override { return wow64 >= 0 && (*isWow64 = wow64 == 1, true); }
     // A failed start is a missing program; no fake child needs elevation or hands over.
@@ -48,7 +53,9 @@ public:
     std::function<std::vector<ProcessEntry>()> snapshot;
     int snapshots = 0;
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
-    std::vector<ProcessEntry> ProcessSnapshot() override { return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{}; }
+    std::vector<ProcessEntry> ProcessSnapshot() override {
+        return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{};
+    }
     ProcessHandle OpenProcess(std::uint32_t) override { return 0; }
     bool ProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }
     bool QueryFullProcessImageNameW(ProcessHandle, std::u16string*) override { return false; }
@@ -68,16 +75,20 @@ private:
 TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     FakeProcesses processes;
     processes.polls = 2;
-    EXPECT_EQ(RunAndWait(processes, [&] { processes.calls.push_back("messages"); }, u"\"C:\\A B\\u.exe\" /S", 5), 3);
-    EXPECT_EQ(processes.calls, (Calls{"create \"C:\\A B\\u.exe\" /S", "resume", "wait 0", "messages", "sleep 10", "wait 0",
-                                      "messages", "sleep 10", "wait 0", "wait infinite", "exitcode", "close process",
-                                      "close thread"}));
+    EXPECT_EQ(RunAndWait(
+                  processes, [&] { processes.calls.push_back("messages"); }, u"\"C:\\A B\\u.exe\" /S", 5),
+              3);
+    EXPECT_EQ(processes.calls,
+              (Calls{"create \"C:\\A B\\u.exe\" /S", "resume", "wait 0", "messages", "sleep 10", "wait 0", "messages",
+                     "sleep 10", "wait 0", "wait infinite", "exitcode", "close process", "close thread"}));
     EXPECT_EQ(processes.flags, 0x34u);  // a new console, normal priority, suspended until it is in a job
     EXPECT_EQ((std::vector<unsigned>{processes.startup.dwFlags, processes.startup.wShowWindow}),
               (std::vector<unsigned>{1u, 5u}));
     processes.calls.clear();
     processes.polls = 5;
-    EXPECT_THROW(RunAndWait(processes, [] { throw std::runtime_error("pump"); }, u"x.exe", 5), std::runtime_error);
+    EXPECT_THROW(RunAndWait(
+                     processes, [] { throw std::runtime_error("pump"); }, u"x.exe", 5),
+                 std::runtime_error);
     EXPECT_EQ(Calls(processes.calls.end() - 2, processes.calls.end()), (Calls{"close process", "close thread"}));
 
     // The longest line process creation takes, one more, and a start that fails.
@@ -99,7 +110,8 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     // while a look finds it with the same parent, looked for every 25 polls.
     processes = {};
     processes.snapshot = [&] {
-        return processes.snapshots <= 3 ? std::vector<ProcessEntry>{{11, 10}, {12, 99}} : std::vector<ProcessEntry>{{11, 98}};
+        return processes.snapshots <= 3 ? std::vector<ProcessEntry>{{11, 10}, {12, 99}}
+                                        : std::vector<ProcessEntry>{{11, 98}};
     };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.snapshots, 4);
@@ -137,9 +149,9 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
         MergeHandOffInventory(inventory, processes, nullptr, &ahead);
         THandOffRun{processes};
     }
-    EXPECT_EQ(processes.calls, (Calls{"create Drisk.x64", "resume", "wait 0", "sleep 10", "wait 0", "wait infinite",
-                                      "exitcode", "close process", "close thread", "create Drisk.x64", "resume",
-                                      "close process", "close thread"}));
+    EXPECT_EQ(processes.calls,
+              (Calls{"create Drisk.x64", "resume", "wait 0", "sleep 10", "wait 0", "wait infinite", "exitcode",
+                     "close process", "close thread", "create Drisk.x64", "resume", "close process", "close thread"}));
     EXPECT_EQ(inventory.Entries.Count(), 2u);
     EXPECT_EQ(files.flushes, 2);
 }
@@ -147,14 +159,17 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
 // The text conversions the error display uses on what an exception says, and
 // the icon path of a DisplayIcon value.
 TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
-    EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8" "b\xF0\x9F\x98\x80"), u"a\uFFFD\uFFFD\uFFFDb\U0001F600");
+    EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8"
+                       "b\xF0\x9F\x98\x80"),
+              u"a\uFFFD\uFFFD\uFFFDb\U0001F600");
     EXPECT_EQ(ToUtf8(u"\xD800x\U0001F600\xDC00\U0010FFFF\U00010000"),
               "\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80");
     EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
     EXPECT_EQ(ExceptionDisplayText(u"Done."), u"Done.");
     // An icon reference: what stands before the first comma, both ends gone when quoted.
-    EXPECT_EQ(ExtractIconPath(u"\"C:\\A B\\a.exe\",2") + u"|" + ExtractIconPath(u"C:\\b.ico") + u"|" + ExtractIconPath(u"\"c.exe'") +
-                  u"|" + ExtractIconPath(u"\"") + u"|" + ExtractIconPath(u",1"), u"C:\\A B\\a.exe|C:\\b.ico|c.exe||");
+    EXPECT_EQ(ExtractIconPath(u"\"C:\\A B\\a.exe\",2") + u"|" + ExtractIconPath(u"C:\\b.ico") + u"|" +
+                  ExtractIconPath(u"\"c.exe'") + u"|" + ExtractIconPath(u"\"") + u"|" + ExtractIconPath(u",1"),
+              u"C:\\A B\\a.exe|C:\\b.ico|c.exe||");
 }
 
 // The first placement takes the DPI of the monitor the centred window lands
@@ -182,7 +197,13 @@ protected:
         log.clear();
     }
     std::unique_ptr<TOrvUninstallReader> Create() { return std::make_unique<TOrvUninstallReader>(registry, files); }
-    void Run() { UninstallCommand(*this, inventory, [this] { return Create(); }, processes, [this] { if (pump) pump(); }); }
+    void Run() {
+        UninstallCommand(
+            *this, inventory, [this] { return Create(); }, processes,
+            [this] {
+                if (pump) pump();
+            });
+    }
 
     WindowHandle Window() override { return 0; }
     int RowCount() override { return static_cast<int>(rows.size()); }
@@ -218,10 +239,12 @@ TEST_F(UninstallCommandTest, TicksAreReadBottomUpWhenReachedThenTheListIsRebuilt
     processes.polls = 1;
     pump = [this] { rows[0].second = true; };
     Run();
-    EXPECT_EQ(log, (Calls{"disable", "confirm", "row 4", "row 3", "row 2", "row 1", "row 0", "merge", "populate", "enable"}));
+    EXPECT_EQ(
+        log, (Calls{"disable", "confirm", "row 4", "row 3", "row 2", "row 1", "row 0", "merge", "populate", "enable"}));
     Calls started;
     for (const std::string& call : processes.calls)
-        if (call.rfind("create", 0) == 0 || call == "close thread" || call.rfind("fs ", 0) == 0) started.push_back(call);
+        if (call.rfind("create", 0) == 0 || call == "close thread" || call.rfind("fs ", 0) == 0)
+            started.push_back(call);
     EXPECT_EQ(started, (Calls{"create P5 /x", "close thread", "fs off", "create P3 /x", "fs on", "close thread",
                               "create P1 /x", "close thread"}));
     ASSERT_EQ(rows.size(), 2u);
@@ -229,7 +252,9 @@ TEST_F(UninstallCommandTest, TicksAreReadBottomUpWhenReachedThenTheListIsRebuilt
 
     rows[0].second = true;
     pump = nullptr;
-    processes.onStart = [this](const std::u16string&) { SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1}); };
+    processes.onStart = [this](const std::u16string&) {
+        SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1});
+    };
     EXPECT_THROW(Run(), ERegistryException);
     EXPECT_TRUE(rows.empty());
     inventory.reset();

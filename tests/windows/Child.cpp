@@ -21,17 +21,20 @@ using velmora::unique_hkey;
 void Write(const std::wstring& path, const std::wstring& text, bool append) {
     const std::string utf8 = velmora::Narrow(text);
     const velmora::unique_hfile file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr));
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     WriteFile(file.get(), utf8.data(), (DWORD)utf8.size(), &written, nullptr);
 }
 
 // Opens HKLM\PATH or HKCU\PATH in the view, writable.
 unique_hkey Open(const std::wstring& key, const wchar_t* view) {
-    const REGSAM flag = std::wstring(view) == L"32" ? KEY_WOW64_32KEY : std::wstring(view) == L"64" ? KEY_WOW64_64KEY : 0;
+    const REGSAM flag = std::wstring(view) == L"32"   ? KEY_WOW64_32KEY
+                        : std::wstring(view) == L"64" ? KEY_WOW64_64KEY
+                                                      : 0;
     HKEY handle = nullptr;
-    RegCreateKeyExW(key.compare(0, 4, L"HKCU") ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key.substr(5).c_str(), 0, nullptr, 0,
-                    KEY_ALL_ACCESS | flag, nullptr, &handle, nullptr);
+    RegCreateKeyExW(key.compare(0, 4, L"HKCU") ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key.substr(5).c_str(), 0,
+                    nullptr, 0, KEY_ALL_ACCESS | flag, nullptr, &handle, nullptr);
     return unique_hkey(handle);
 }
 
@@ -42,19 +45,23 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     std::wstring log, name;
     for (int i = 1; i < argc; ++i) {
-        const std::wstring step = argv[i], arg = i + 1 < argc ? argv[i + 1] : L"", third = i + 2 < argc ? argv[i + 2] : L"";
+        const std::wstring step = argv[i], arg = i + 1 < argc ? argv[i + 1] : L"",
+                           third = i + 2 < argc ? argv[i + 2] : L"";
         if (step == L"--record") Write(arg, GetCommandLineW(), false);
         if (step == L"--log") log = arg, name = third, Write(log, name + L" start\r\n", true);
         if (step == L"--remove") {
             const unique_hkey parent = Open(arg.substr(0, arg.find_last_of(L'\\')), third.c_str());
-            if (RegDeleteTreeW(parent.get(), arg.substr(arg.find_last_of(L'\\') + 1).c_str()) != ERROR_SUCCESS) exitCode = 81;
+            if (RegDeleteTreeW(parent.get(), arg.substr(arg.find_last_of(L'\\') + 1).c_str()) != ERROR_SUCCESS)
+                exitCode = 81;
         }
         if (step == L"--corrupt")
-            RegSetValueExW(Open(arg, third.c_str()).get(), L"DisplayName", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"One\0Two\0"), 18);
+            RegSetValueExW(Open(arg, third.c_str()).get(), L"DisplayName", 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(L"One\0Two\0"), 18);
         if (step == L"--spawn" || step == L"--run") {
             STARTUPINFOW startup{sizeof startup};
             PROCESS_INFORMATION process{};
-            if (!CreateProcessW(nullptr, argv[i + 1], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) exitCode = 92;
+            if (!CreateProcessW(nullptr, argv[i + 1], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+                exitCode = 92;
             const unique_handle thread(process.hThread), started(process.hProcess);
             if (step == L"--run") WaitForSingleObject(started.get(), INFINITE);
         }

@@ -31,7 +31,8 @@ bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str
 int RunProgram(std::wstring commandLine) {
     STARTUPINFOW startup{sizeof startup};
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process))
         return -1;
     const unique_handle thread(process.hThread), owned(process.hProcess);  // the process closed first
     DWORD code = WaitForSingleObject(owned.get(), INFINITE);
@@ -47,14 +48,16 @@ std::wstring Wrapped(const std::wstring& commandLine) {
 
 void ImportRegFile(const std::wstring& path, int viewBits) {
     // Wine's reg.exe now and then fails an import at once; a second try succeeds.
-    for (int attempt = 0; RunProgram(L"reg.exe import \"" + path + L"\" /reg:" + std::to_wstring(viewBits)) != 0; Sleep(200))
+    for (int attempt = 0; RunProgram(L"reg.exe import \"" + path + L"\" /reg:" + std::to_wstring(viewBits)) != 0;
+         Sleep(200))
         if (++attempt == 3) throw std::runtime_error("reg import failed: " + std::filesystem::path(path).string());
 }
 
 void ClearUninstallKeys(int viewBits) {
     const std::wstring key = L"\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\" /f";
     for (const int view : {32, 64})
-        if (!viewBits || view == viewBits) RunProgram(L"reg.exe delete \"HKLM" + key + L" /reg:" + std::to_wstring(view));
+        if (!viewBits || view == viewBits)
+            RunProgram(L"reg.exe delete \"HKLM" + key + L" /reg:" + std::to_wstring(view));
     if (!viewBits) RunProgram(L"reg.exe delete \"HKCU" + key);
 }
 
@@ -66,11 +69,14 @@ std::string Escape(const std::u16string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        const bool pair = c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+        const bool pair =
+            c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
         char code[16];
         std::snprintf(code, sizeof code, "\\u{%04X}", static_cast<unsigned>(c));
         if (c == u'\\') out += "\\\\";
-        else if (c < 0x20 || c == 0x7F || (c == u' ' && (i == 0 || i + 1 == text.size())) || (c >= 0xD800 && c <= 0xDFFF && !pair)) out += code;
+        else if (c < 0x20 || c == 0x7F || (c == u' ' && (i == 0 || i + 1 == text.size())) ||
+                 (c >= 0xD800 && c <= 0xDFFF && !pair))
+            out += code;
         else out += ToUtf8(text.substr(i, pair ? 2 : 1)), i += pair;
     }
     return out;
@@ -82,9 +88,9 @@ std::string DescribeInventory(const TOrvUninstallList& entries, const std::strin
     std::string out;
     for (std::size_t i = 0; i < entries.Count(); ++i) {
         const TOrvUninstallInfo& e = *entries[i];
-        out += "entry\n  Comments=" + Escape(e.Comments) + "\n  DisplayIcon=" + Escape(e.DisplayIcon) + "\n  DisplayName=" +
-               Escape(e.DisplayName) + "\n  Publisher=" + Escape(e.Publisher) + "\n  KeyName=" + Escape(e.KeyName) +
-               "\n  UninstallString=" + Escape(e.UninstallString) + "\n";
+        out += "entry\n  Comments=" + Escape(e.Comments) + "\n  DisplayIcon=" + Escape(e.DisplayIcon) +
+               "\n  DisplayName=" + Escape(e.DisplayName) + "\n  Publisher=" + Escape(e.Publisher) +
+               "\n  KeyName=" + Escape(e.KeyName) + "\n  UninstallString=" + Escape(e.UninstallString) + "\n";
     }
     return error.empty() ? out : out + "error=" + error + "\n";
 }

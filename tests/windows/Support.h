@@ -7,8 +7,8 @@
 
 namespace velmora::testing {
 
-std::wstring FixtureDirectory();  // with a trailing slash
-std::wstring ProgramDirectory();  // the running test program's, with a trailing backslash
+std::wstring FixtureDirectory();                 // with a trailing slash
+std::wstring ProgramDirectory();                 // the running test program's, with a trailing backslash
 std::wstring TempFile(const std::wstring& tag);  // a name in the temporary directory, unique to this process
 std::wstring HandOffPath();
 std::string ReadFileBytes(const std::wstring& path);

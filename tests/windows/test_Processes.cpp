@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "LibrarySearch.h"
-#include "platform/Application.h"
 #include "Support.h"
+#include "platform/Application.h"
 #include "unitOrvCInstallUtils.h"
 
 namespace velmora::testing {
@@ -34,23 +34,31 @@ public:
     }
     long GetLastError() override { return lastError_; }
 
-    std::uint32_t WaitForSingleObject(ProcessHandle h, std::uint32_t ms) override { return real_.WaitForSingleObject(h, ms); }
+    std::uint32_t WaitForSingleObject(ProcessHandle h, std::uint32_t ms) override {
+        return real_.WaitForSingleObject(h, ms);
+    }
     bool GetExitCodeProcess(ProcessHandle h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
     bool CloseHandle(ProcessHandle h) override { return real_.CloseHandle(h); }
     void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
     bool QueryWow64(bool* isWow64) override { return real_.QueryWow64(isWow64); }
-    bool SearchPathW(const std::u16string& name, std::u16string* path) override { return real_.SearchPathW(name, path); }
+    bool SearchPathW(const std::u16string& name, std::u16string* path) override {
+        return real_.SearchPathW(name, path);
+    }
     std::uint32_t GetProcessId(ProcessHandle h) override { return real_.GetProcessId(h); }
     std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
     ProcessHandle OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
-    bool ProcessCreationTime(ProcessHandle h, std::uint64_t* time) override { return real_.ProcessCreationTime(h, time); }
+    bool ProcessCreationTime(ProcessHandle h, std::uint64_t* time) override {
+        return real_.ProcessCreationTime(h, time);
+    }
     bool QueryFullProcessImageNameW(ProcessHandle h, std::u16string* path) override {
         return real_.QueryFullProcessImageNameW(h, path);
     }
     std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
     std::uint32_t ResumeThread(ProcessHandle h) override { return real_.ResumeThread(h); }
     ProcessHandle CreateJobObjectW() override { return real_.CreateJobObjectW(); }
-    bool AssignProcessToJobObject(ProcessHandle j, ProcessHandle p) override { return real_.AssignProcessToJobObject(j, p); }
+    bool AssignProcessToJobObject(ProcessHandle j, ProcessHandle p) override {
+        return real_.AssignProcessToJobObject(j, p);
+    }
     std::vector<std::uint32_t> JobProcessIds(ProcessHandle j) override { return real_.JobProcessIds(j); }
     bool Wow64DisableWow64FsRedirection(void** old) override { return real_.Wow64DisableWow64FsRedirection(old); }
     bool Wow64RevertWow64FsRedirection(void* old) override { return real_.Wow64RevertWow64FsRedirection(old); }
@@ -65,7 +73,8 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     const std::wstring odd = TempFile(L"elevation") + L" dir\\";
     CreateDirectoryW(odd.c_str(), nullptr);
     CreateDirectoryW((odd + L"sub dir").c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), (odd + L"sub dir\\prog.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(),
+                          (odd + L"sub dir\\prog.exe").c_str(), FALSE));
     const std::wstring recordFile = TempFile(L"record");
     const std::u16string child = FromWide(ProgramDirectory()) + u"velmora_test_child.exe";
     const std::u16string record = u"--record \"" + FromWide(recordFile) + u"\"";
@@ -124,14 +133,16 @@ TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
     wchar_t command[2 * MAX_PATH] = {};
     DWORD size = sizeof command;
     ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsisA",
-                           L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size), 0);
+                           L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size),
+              0);
     EXPECT_EQ(RunAndWait(FromWide(command), SW_HIDE), 0);
     EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for the copy: " << ReadFileBytes(log);
     DeleteFileW(log.c_str());
     // Through a wrapper that waits for it: the copy's parent has ended before the wrapper.
     ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
     EXPECT_EQ(RunAndWait(FromWide(Wrapped(command)), SW_HIDE), 0);
-    EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for through a wrapper: " << ReadFileBytes(log);
+    EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos)
+        << "not waited for through a wrapper: " << ReadFileBytes(log);
     DeleteFileW(log.c_str());
 }
 
@@ -160,7 +171,8 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
 TEST(WindowsError, CarriesTheReasonAndTheCode) {
     EXPECT_EQ(WindowsError(u"Cannot create the main window", ERROR_ACCESS_DENIED).Message(),
               u"Cannot create the main window: Access denied (5)");
-    EXPECT_EQ(WindowsError(u"Cannot create the main window", ERROR_SUCCESS).Message(), u"Cannot create the main window");
+    EXPECT_EQ(WindowsError(u"Cannot create the main window", ERROR_SUCCESS).Message(),
+              u"Cannot create the main window");
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ void DateBack(HANDLE file) {
 bool WriteFileAtomically(const std::u16string& path, const std::u16string& text) {
     using namespace velmora;
     const std::wstring temporary = Wide(path) + (L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp");
-    unique_hfile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_hfile file(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
 
     std::string bytes = "\xFF\xFE";  // UTF-16LE byte-order mark
