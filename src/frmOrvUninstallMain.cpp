@@ -142,10 +142,7 @@ void TOrvUninstallMainForm::LoadDescription() {
     if (!RegisterClassExW(&windowClass)) {
         // A second window of the class finds it registered already.
         const DWORD error = GetLastError();
-        if (error != ERROR_CLASS_ALREADY_EXISTS) {
-            loading_ = false;
-            throw WindowsError(u"Cannot register the main window's class", error);
-        }
+        if (error != ERROR_CLASS_ALREADY_EXISTS) throw WindowsError(u"Cannot register the main window's class", error);
     }
 
     const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
@@ -158,7 +155,6 @@ void TOrvUninstallMainForm::LoadDescription() {
         const DWORD error = GetLastError();
         // A window whose creation failed is destroyed already.
         hwnd_.release();
-        loading_ = false;
         throw WindowsError(u"Cannot create the main window", error);
     }
     const HWND hwnd = Handle();

@@ -172,6 +172,21 @@ struct ListRow {
     int image;
 };
 
+// What the screen shows of a rectangle of a window's client area, row by row.
+inline std::vector<DWORD> ScreenPixels(HWND window, RECT rect) {
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    const unique_screen_dc screen(GetDC(nullptr));
+    const unique_hdc memory(CreateCompatibleDC(screen.get()));
+    const unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+    SelectObject(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB}};
+    std::vector<DWORD> pixels(static_cast<std::size_t>(width) * height);
+    GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    return pixels;
+}
+
 class RemoteListView {
 public:
     explicit RemoteListView(HWND listView) : list_(listView) {
@@ -211,8 +226,8 @@ public:
     }
     void SetTicked(int row, bool ticked) { SetState(row, INDEXTOSTATEIMAGEMASK(ticked ? 2 : 1), LVIS_STATEIMAGEMASK); }
     int ColumnWidth(int column) const { return (int)Send(LVM_GETCOLUMNWIDTH, column, nullptr, 0); }
-    RECT RowRect(int row) const {
-        RECT rect{LVIR_BOUNDS};
+    RECT RowRect(int row, LONG part = LVIR_BOUNDS) const {
+        RECT rect{part};
         Send(LVM_GETITEMRECT, row, &rect, sizeof rect);
         return rect;
     }

@@ -150,6 +150,23 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
     std::sort(tiles.begin(), tiles.end());
     for (std::size_t i = 0; i < tiles.size(); ++i) EXPECT_EQ(tiles[i], static_cast<int>(i + 1)) << "tiles are not 1..n";
     EXPECT_FALSE(FileExists(HandOffPath()));
+    // The fill drew again when it was done, the header too; each tile shows its
+    // entry's icon: a folder, a program, the program's own for the default tile.
+    RoundTripMs(main_, kTimeoutMs);
+    Sleep(200);
+    const HWND header = ListView_GetHeader(list_);
+    RECT captions{};
+    GetClientRect(header, &captions);
+    std::vector<DWORD> drawn = ScreenPixels(header, captions);
+    std::sort(drawn.begin(), drawn.end());
+    EXPECT_GT(std::unique(drawn.begin(), drawn.end()) - drawn.begin(), 2) << "the header was left without drawing";
+    auto tile = [&](const std::wstring& name) {
+        const std::vector<std::wstring> names = Names();
+        const int row = static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
+        return ScreenPixels(list_, rows_->RowRect(row, LVIR_ICON));
+    };
+    EXPECT_NE(tile(L"Folder icon"), tile(L"zeta tools"));
+    EXPECT_EQ(tile(L"Beta without icon"), tile(L"zeta tools"));
 
     // Centred at first, its margins kept through maximise and restore.
     const RECT outer = RectInParent(main_);  // on a 1280x1024 screen

@@ -13,6 +13,7 @@
 
 namespace velmora::testing {
 using Calls = std::vector<std::string>;
+using Ids = std::vector<std::uint32_t>;
 
 // Records every call; each child runs for `polls` polls and may do its work
 // when it starts (an uninstaller removing its entry).
@@ -32,7 +33,8 @@ public:
         if (!startFails && onStart) onStart(line);
         return !startFails && (*child = {0x100, 0x200}, true);
     }
-    std::uint32_t WaitForSingleObject(ProcessHandle, std::uint32_t ms) override {
+    std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t ms) override {
+        if (handle > 0x1000) return descendantPolls-- > 0 ? kWaitTimeout : kWaitObject0;
         calls.push_back(ms == kInfinite ? "wait infinite" : "wait " + std::to_string(ms));
         return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
     }
@@ -49,22 +51,28 @@ public:
     bool SearchPathW(const std::u16string&, std::u16string*) override { return false; }
     bool ShellExecuteExW(const ShellStartRecord&, ProcessHandle*) override { return false; }
     // The started process is number 10; `snapshot` lists the machine's processes
-    // at each look, and none of them can be opened.
+    // at each look, and only those `openable` names can be opened (as 0x1000 +
+    // id), each running for `descendantPolls` tests, its image unreadable. With
+    // `members`, the started process is in a job that lists them at each look.
     std::function<std::vector<ProcessEntry>()> snapshot;
+    std::function<std::vector<std::uint32_t>()> members;
+    std::vector<std::uint32_t> openable;
+    int descendantPolls = 0;
     int snapshots = 0;
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
     std::vector<ProcessEntry> ProcessSnapshot() override {
         return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{};
     }
-    ProcessHandle OpenProcess(std::uint32_t) override { return 0; }
+    ProcessHandle OpenProcess(std::uint32_t id) override {
+        return std::count(openable.begin(), openable.end(), id) ? 0x1000 + id : 0;
+    }
     bool ProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }
     bool QueryFullProcessImageNameW(ProcessHandle, std::u16string*) override { return false; }
     std::vector<std::u16string> TemporaryDirectories() override { return {}; }
     std::uint32_t ResumeThread(ProcessHandle) override { return calls.push_back("resume"), 1; }
-    // No job can be made: the search by parent alone.
-    ProcessHandle CreateJobObjectW() override { return 0; }
-    bool AssignProcessToJobObject(ProcessHandle, ProcessHandle) override { return false; }
-    std::vector<std::uint32_t> JobProcessIds(ProcessHandle) override { return {}; }
+    ProcessHandle CreateJobObjectW() override { return members ? 0x300 : 0; }
+    bool AssignProcessToJobObject(ProcessHandle, ProcessHandle) override { return true; }
+    std::vector<std::uint32_t> JobProcessIds(ProcessHandle) override { return members ? members() : Ids{}; }
     bool Wow64DisableWow64FsRedirection(void**) override { return calls.push_back("fs off"), true; }
     bool Wow64RevertWow64FsRedirection(void*) override { return calls.push_back("fs on"), true; }
 
@@ -116,6 +124,19 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.snapshots, 4);
     EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 3 * 25);
+    // So does a member of its job that cannot be opened, while the job lists it.
+    processes = {};
+    processes.members = [&] { return processes.snapshots <= 3 ? Ids{10, 13} : Ids{10}; };
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+    EXPECT_EQ(processes.snapshots, 4);
+    // A child whose image cannot be read is no copy of the uninstaller: it does
+    // not hold the wait.
+    processes = {};
+    processes.openable = {11};
+    processes.descendantPolls = 100;
+    processes.snapshot = [] { return std::vector<ProcessEntry>{{11, 10}}; };
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+    EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 0);
 }
 
 // On 64-bit Windows the companion runs hidden and whatever it answers, even when

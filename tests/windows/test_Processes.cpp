@@ -166,6 +166,18 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
     }
 }
 
+// The query exists on every Windows the program runs on; a 32-bit process in a
+// 64-bit prefix, and the stand-in that takes itself for one, are WOW64 processes.
+TEST(IsWow64, AnswersWhatTheProcessIs) {
+    bool isWow64 = false;
+    ASSERT_TRUE(SystemProcesses().QueryWow64(&isWow64));
+#ifdef VELMORA_WOW64_STAND_IN
+    EXPECT_TRUE(IsWow64());
+#else
+    EXPECT_EQ(IsWow64(), sizeof(void*) == 4);
+#endif
+}
+
 // The program's own failures name Windows' reason and code, without the text's
 // closing full stop and line break; a call that left no code names nothing.
 TEST(WindowsError, CarriesTheReasonAndTheCode) {
