@@ -228,8 +228,9 @@ void TOrvUninstallReader::Refresh() {
 // The hand-off file
 
 std::u16string GetTempDirectory(IProfileFiles& files) {
+    // Empty when the call fails: the buffer is then left as it was.
     char16_t buffer[261] = {};
-    if (files.GetTempPathW(260, buffer) == 0) return {};
+    files.GetTempPathW(260, buffer);
     return TextUpToNull(buffer, 260);
 }
 
