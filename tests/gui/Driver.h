@@ -172,19 +172,24 @@ struct ListRow {
     int image;
 };
 
-// What the screen shows of a rectangle of a window's client area, row by row.
-inline std::vector<DWORD> ScreenPixels(HWND window, RECT rect) {
-    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+// The colours of a rectangle of a device context, row by row.
+inline std::vector<DWORD> Pixels(HDC source, const RECT& rect) {
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const unique_screen_dc screen(GetDC(nullptr));
-    const unique_hdc memory(CreateCompatibleDC(screen.get()));
-    const unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
+    const unique_hdc memory(CreateCompatibleDC(source));
+    const unique_hbitmap bitmap(CreateCompatibleBitmap(source, width, height));
     SelectObject(memory.get(), bitmap.get());
-    BitBlt(memory.get(), 0, 0, width, height, screen.get(), rect.left, rect.top, SRCCOPY);
+    BitBlt(memory.get(), 0, 0, width, height, source, rect.left, rect.top, SRCCOPY);
     BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB}};
     std::vector<DWORD> pixels(static_cast<std::size_t>(width) * height);
     GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    for (DWORD& pixel : pixels) pixel &= 0xFFFFFF;  // the colour alone
     return pixels;
+}
+
+// What the screen shows of a rectangle of a window's client area.
+inline std::vector<DWORD> ScreenPixels(HWND window, RECT rect) {
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    return Pixels(unique_screen_dc(GetDC(nullptr)).get(), rect);
 }
 
 class RemoteListView {

@@ -13,6 +13,9 @@
 #include "Driver.h"
 #include "Support.h"
 
+// After <windows.h>, which Driver.h brings.
+#include <shellapi.h>
+
 namespace velmora::gui {
 using namespace velmora::testing;
 
@@ -150,23 +153,35 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
     std::sort(tiles.begin(), tiles.end());
     for (std::size_t i = 0; i < tiles.size(); ++i) EXPECT_EQ(tiles[i], static_cast<int>(i + 1)) << "tiles are not 1..n";
     EXPECT_FALSE(FileExists(HandOffPath()));
-    // The fill drew again when it was done, the header too; each tile shows its
-    // entry's icon: a folder, a program, the program's own for the default tile.
+    // Each tile is its entry's small system icon drawn on white at (4, 4), as
+    // the shell gives it for the file type, or for a folder that exists; a row
+    // without an icon shows the program's own (a program's).
+    auto icon = [](const wchar_t* path, UINT flags) {
+        SHFILEINFOW info{};
+        const auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                                                                       SHGFI_SYSICONINDEX | SHGFI_SMALLICON | flags));
+        const unique_screen_dc screen(GetDC(nullptr));
+        const unique_hdc dc(CreateCompatibleDC(screen.get()));
+        const unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), 24, 24));
+        SelectObject(dc.get(), bitmap.get());
+        const RECT tile{0, 0, 24, 24};
+        FillRect(dc.get(), &tile, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(icons, info.iIcon, dc.get(), 4, 4, ILD_TRANSPARENT);
+        return Pixels(dc.get(), tile);
+    };
     RoundTripMs(main_, kTimeoutMs);
     Sleep(200);
-    const HWND header = ListView_GetHeader(list_);
-    RECT captions{};
-    GetClientRect(header, &captions);
-    std::vector<DWORD> drawn = ScreenPixels(header, captions);
-    std::sort(drawn.begin(), drawn.end());
-    EXPECT_GT(std::unique(drawn.begin(), drawn.end()) - drawn.begin(), 2) << "the header was left without drawing";
     auto tile = [&](const std::wstring& name) {
         const std::vector<std::wstring> names = Names();
-        const int row = static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin());
-        return ScreenPixels(list_, rows_->RowRect(row, LVIR_ICON));
+        const RECT at =
+            rows_->RowRect(static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin()), LVIR_ICON);
+        return ScreenPixels(list_, {at.left, at.top, at.left + 24, at.top + 24});
     };
-    EXPECT_NE(tile(L"Folder icon"), tile(L"zeta tools"));
-    EXPECT_EQ(tile(L"Beta without icon"), tile(L"zeta tools"));
+    const std::vector<DWORD> program = icon(L"x.exe", SHGFI_USEFILEATTRIBUTES), folder = icon(L"C:\\windows", 0);
+    EXPECT_NE(program, folder);
+    EXPECT_EQ(tile(L"zeta tools"), program);
+    EXPECT_EQ(tile(L"Beta without icon"), program);
+    EXPECT_EQ(tile(L"Folder icon"), folder);
 
     // Centred at first, its margins kept through maximise and restore.
     const RECT outer = RectInParent(main_);  // on a 1280x1024 screen
