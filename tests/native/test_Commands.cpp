@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 
 #include "Substitutes.h"
@@ -52,12 +53,15 @@ public:
     bool ShellExecuteExW(const ShellStartRecord&, ProcessHandle*) override { return false; }
     // The started process is number 10; `snapshot` lists the machine's processes
     // at each look, and only those `openable` names can be opened (as 0x1000 +
-    // id), each running for `descendantPolls` tests, its image unreadable. With
-    // `members`, the started process is in a job that lists them at each look.
+    // id), each running for `descendantPolls` tests, its image in `images` or
+    // unreadable. With `members`, the started process is in a job that lists
+    // them at each look.
     std::function<std::vector<ProcessEntry>()> snapshot;
     std::function<std::vector<std::uint32_t>()> members;
     std::vector<std::uint32_t> openable;
     int descendantPolls = 0;
+    std::map<std::uint32_t, std::u16string> images;
+    std::vector<std::u16string> temporary;
     int snapshots = 0;
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
     std::vector<ProcessEntry> ProcessSnapshot() override {
@@ -67,8 +71,11 @@ public:
         return std::count(openable.begin(), openable.end(), id) ? 0x1000 + id : 0;
     }
     bool ProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }
-    bool QueryFullProcessImageNameW(ProcessHandle, std::u16string*) override { return false; }
-    std::vector<std::u16string> TemporaryDirectories() override { return {}; }
+    bool QueryFullProcessImageNameW(ProcessHandle handle, std::u16string* path) override {
+        const auto found = images.find(static_cast<std::uint32_t>(handle - 0x1000));
+        return found != images.end() && (*path = found->second, true);
+    }
+    std::vector<std::u16string> TemporaryDirectories() override { return temporary; }
     std::uint32_t ResumeThread(ProcessHandle) override { return calls.push_back("resume"), 1; }
     ProcessHandle CreateJobObjectW() override { return members ? 0x300 : 0; }
     bool AssignProcessToJobObject(ProcessHandle, ProcessHandle) override { return true; }
@@ -137,6 +144,16 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.snapshot = [] { return std::vector<ProcessEntry>{{11, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 0);
+    // A copy in a temporary folder does, the folder matched whatever the case;
+    // a folder whose name only begins like it does not.
+    processes = {};
+    processes.openable = {11, 12};
+    processes.images = {{11, u"C:\\uSERS\\zoe\\TEMP\\aZA\\au_.exe"}, {12, u"C:\\users\\zoe\\Tempest\\x.exe"}};
+    processes.temporary = {u"D:\\", u"c:\\Users\\ZOE\\temp\\Aza\\"};
+    processes.descendantPolls = 3;
+    processes.snapshot = [] { return std::vector<ProcessEntry>{{11, 10}, {12, 10}}; };
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+    EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 2);
 }
 
 // On 64-bit Windows the companion runs hidden and whatever it answers, even when
