@@ -216,6 +216,12 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
         PressKeys(main_, chord);
         EXPECT_EQ(Focus(main_, next), next);
     }
+    // Away and back: the keyboard returns to the button that had it.
+    const unique_hwnd other(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
+    for (const HWND front : {other.get(), main_})
+        WaitUntil([&] { return SetForegroundWindow(front), GetForegroundWindow() == front; }, "a window in front");
+    EXPECT_EQ(Focus(main_, exit_), exit_) << "the keyboard did not come back to the button";
     PressKeys(main_, {VK_RETURN});
     EXPECT_EQ(process_->WaitForExit(30000), 0u);
 }
