@@ -52,9 +52,10 @@ public:
     // GetLastError after the calls above.
     virtual long GetLastError() = 0;
 
-    // Measuring a file: all of its bytes (false when it cannot be read), and the
-    // number of UTF-16 characters that bytes without a byte-order mark make in
-    // the ANSI code page (MultiByteToWideChar with CP_ACP).
+    // Measuring a file: all of its bytes (false, and no last error promised,
+    // when it cannot be read or held), and the number of UTF-16 characters that
+    // bytes without a byte-order mark make in the ANSI code page
+    // (MultiByteToWideChar with CP_ACP).
     virtual bool ReadAllBytes(const std::u16string& path, std::string& bytes) = 0;
     virtual std::uint32_t AnsiCharCount(const std::string& bytes) = 0;
 };

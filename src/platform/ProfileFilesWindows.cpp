@@ -48,35 +48,19 @@ public:
         unique_hfile file(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) return false;
-        bool ok = true;
         static thread_local char piece[65536];
         for (;;) {
             DWORD got = 0;
-            if (!ReadFile(file.get(), piece, sizeof piece, &got, nullptr)) {
-                ok = false;
-                break;
-            }
-            if (got == 0) break;
-            if (bytes.size() + got > static_cast<std::size_t>(INT_MAX)) {
-                ok = false;
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                break;
-            }
+            if (!ReadFile(file.get(), piece, sizeof piece, &got, nullptr)) return false;
+            if (got == 0) return true;
+            // Past INT_MAX bytes the measure could not take them in one piece.
+            if (bytes.size() + got > static_cast<std::size_t>(INT_MAX)) return false;
             try {
                 bytes.append(piece, got);
             } catch (const std::bad_alloc&) {
-                ok = false;
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                break;
+                return false;
             }
         }
-        const DWORD error = ::GetLastError();
-        file.reset();
-        if (!ok) {
-            bytes.clear();
-            SetLastError(error);
-        }
-        return ok;
     }
 
     std::uint32_t AnsiCharCount(const std::string& bytes) override {
