@@ -166,9 +166,11 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
     }
 }
 
-// The query exists on every Windows the program runs on; a 32-bit process in a
-// 64-bit prefix, and the stand-in that takes itself for one, are WOW64 processes.
-TEST(IsWow64, AnswersWhatTheProcessIs) {
+// What the binding answers of the machine: the query exists on every Windows
+// the program runs on, and a 32-bit process in a 64-bit prefix, or the stand-in
+// that takes itself for one, is a WOW64 process; the temporary folders are the
+// user's and the Windows one, in their long forms.
+TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
     bool isWow64 = false;
     ASSERT_TRUE(SystemProcesses().QueryWow64(&isWow64));
 #ifdef VELMORA_WOW64_STAND_IN
@@ -176,6 +178,13 @@ TEST(IsWow64, AnswersWhatTheProcessIs) {
 #else
     EXPECT_EQ(IsWow64(), sizeof(void*) == 4);
 #endif
+    wchar_t user[MAX_PATH] = {}, windows[MAX_PATH] = {};
+    GetLongPathNameW(Wide(GetTempDirectory()), user, MAX_PATH);
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::vector<std::u16string> temporary = SystemProcesses().TemporaryDirectories();
+    ASSERT_EQ(temporary.size(), 2u);
+    EXPECT_EQ(_wcsicmp(Wide(temporary[0]), user), 0) << ToUtf8(temporary[0]);
+    EXPECT_EQ(_wcsicmp(Wide(temporary[1]), (std::wstring(windows) + L"\\Temp\\").c_str()), 0) << ToUtf8(temporary[1]);
 }
 
 // The program's own failures name Windows' reason and code, without the text's
