@@ -111,7 +111,6 @@ void TApplication::SetMainFormOnTaskBar(bool value) {
     if (value && handle_) {
         // The hidden window must not get a task-bar button of its own.
         SetWindowLongPtrW(handle_.get(), GWL_EXSTYLE, GetWindowLongPtrW(handle_.get(), GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
-        SetWindowTextW(handle_.get(), L"");
     }
 }
 
