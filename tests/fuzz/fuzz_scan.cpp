@@ -5,7 +5,7 @@
 // On every input:
 //   - the only error is ERegistryException, "Invalid data type for 'X'" or
 //     "Failed to get data for 'X'" with X a value the scan reads;
-//   - every entry has an UninstallString, entries follow the enumeration's order;
+//   - every entry has an UninstallString;
 //   - no key is opened for more than reading, none left open or closed twice;
 // and when nothing changed and the scan succeeded, every field is its value's
 // text untouched. (Which entries qualify, and how, the registry fixtures say.)
@@ -83,15 +83,6 @@ std::optional<std::u16string> Text(SmallRegistry::Key& key, const char16_t* name
     return text.substr(0, text.find(u'\0'));
 }
 
-bool InOrderWithin(const std::vector<std::u16string>& part, const std::vector<std::u16string>& whole) {
-    std::size_t at = 0;
-    for (const auto& name : part) {
-        while (at < whole.size() && whole[at] != name) ++at;
-        if (at++ == whole.size()) return false;
-    }
-    return true;
-}
-
 }  // namespace
 }  // namespace velmora::fuzz
 
@@ -149,12 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reg.onCall = nullptr;
 
     Check(reg.handles.empty() && reg.misuse == 0, "a key left open, closed twice or opened for writing");
-    std::vector<std::u16string> names;
-    for (std::size_t i = 0; i < inventory.Entries.Count(); ++i) {
+    for (std::size_t i = 0; i < inventory.Entries.Count(); ++i)
         Check(!inventory.Entries[i]->UninstallString.empty(), "an entry without an UninstallString");
-        names.push_back(inventory.Entries[i]->KeyName);
-    }
-    Check(InOrderWithin(names, reg.enumerated), "entries out of enumeration order");
     if (changed || failed) return 0;
 
     for (std::size_t i = 0; i < inventory.Entries.Count(); ++i) {

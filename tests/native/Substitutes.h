@@ -34,7 +34,6 @@ public:
     std::uint32_t uninstallAccess = kKeyAllAccess;
     std::vector<Key> keys;
     std::function<void()> onCall;
-    std::vector<std::u16string> enumerated;  // the names RegEnumKeyExW gave, in order
     int misuse = 0;
     std::map<RegKey, std::pair<int, std::uint32_t>> handles;  // key index (-1: Uninstall), rights granted
 
@@ -60,7 +59,7 @@ public:
     }
 
     long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t sam, RegKey* result) override {
-        Call();
+        if (onCall) onCall();
         const std::uint32_t views = kKeyWow64_32Key | kKeyWow64_64Key;
         misuse += (sam & ~(kKeyRead | views)) != 0;
         // From HKLM the Uninstall key; from the open Uninstall key an entry, by its name.
@@ -90,7 +89,6 @@ public:
         if (text.size() >= *nameLen) return kErrorMoreData;
         *std::copy(text.begin(), text.end(), name) = u'\0';
         *nameLen = static_cast<std::uint32_t>(text.size());
-        enumerated.push_back(text);
         return kErrorSuccess;
     }
     long RegQueryValueExW(RegKey key, const std::u16string& valueName, std::uint32_t* type, std::uint8_t* data,
@@ -111,11 +109,8 @@ public:
     }
 
 private:
-    void Call() {
-        if (onCall) onCall();
-    }
     long Opened(RegKey key, std::uint32_t right, int& index) {
-        Call();
+        if (onCall) onCall();
         const auto handle = handles.find(key);
         if (handle == handles.end()) return kErrorInvalidHandle;
         if (!(handle->second.second & right)) return kErrorAccessDenied;
