@@ -12,6 +12,8 @@
 
 #include <shellapi.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -19,12 +21,8 @@ using velmora::unique_handle;
 using velmora::unique_hkey;
 
 void Write(const std::wstring& path, const std::wstring& text, bool append) {
-    const std::string utf8 = velmora::Narrow(text);
-    const velmora::unique_hfile file(CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                 append ? OPEN_ALWAYS : CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    WriteFile(file.get(), utf8.data(), (DWORD)utf8.size(), &written, nullptr);
+    std::ofstream(std::filesystem::path(path), append ? std::ios::binary | std::ios::app : std::ios::binary)
+        << velmora::Narrow(text);
 }
 
 // Opens HKLM\PATH or HKCU\PATH in the view, writable.

@@ -28,18 +28,6 @@ std::string ReadFileBytes(const std::wstring& path) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-int RunProgram(std::wstring commandLine) {
-    STARTUPINFOW startup{sizeof startup};
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process))
-        return -1;
-    const unique_handle thread(process.hThread), owned(process.hProcess);  // the process closed first
-    DWORD code = WaitForSingleObject(owned.get(), INFINITE);
-    GetExitCodeProcess(owned.get(), &code);
-    return static_cast<int>(code);
-}
-
 std::wstring Wrapped(const std::wstring& commandLine) {
     std::wstring wrapped = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --run \"";
     for (const wchar_t c : commandLine) wrapped += c == L'"' ? std::wstring(L"\\\"") : std::wstring(1, c);

@@ -1,6 +1,9 @@
-// What the tests under Wine share: files, the fixtures, the registry through
-// Wine's reg.exe, and the inventory written out as the .expected files hold it.
+// What the tests under Wine share: files, the fixtures, started programs, the
+// registry through Wine's reg.exe, and the inventory written out as the
+// .expected files hold it.
 #pragma once
+
+#include <stdexcept>
 
 #include "Text.h"
 #include "unitOrvUninstallClasses.h"
@@ -13,8 +16,41 @@ std::wstring TempFile(const std::wstring& tag);  // a name in the temporary dire
 std::wstring HandOffPath();
 std::string ReadFileBytes(const std::wstring& path);
 bool FileExists(const std::wstring& path);
+// A started program, killed when the object goes if still running.
+class Process {
+public:
+    explicit Process(std::wstring commandLine, const std::wstring& directory = L"", DWORD flags = 0) {
+        STARTUPINFOW startup{sizeof startup};
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr,
+                            directory.empty() ? nullptr : directory.c_str(), &startup, &info))
+            throw std::runtime_error("cannot start " + Narrow(commandLine));
+        thread_.reset(info.hThread), process_.reset(info.hProcess), id_ = info.dwProcessId;
+    }
+    ~Process() {
+        if (IsRunning()) TerminateProcess(process_.get(), 1), WaitForSingleObject(process_.get(), 5000);
+    }
+    DWORD Id() const { return id_; }
+    bool IsRunning() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
+    DWORD WaitForExit(DWORD timeoutMs) const {  // the exit code
+        DWORD code = 0;
+        if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0)
+            throw std::runtime_error("the program did not end");
+        return GetExitCodeProcess(process_.get(), &code), code;
+    }
+
+private:
+    unique_handle thread_, process_;  // the process closed first
+    DWORD id_ = 0;
+};
 // Starts the command line hidden and waits: its exit code, or -1.
-int RunProgram(std::wstring commandLine);
+inline int RunProgram(const std::wstring& commandLine) {
+    try {
+        return static_cast<int>(Process(commandLine, L"", CREATE_NO_WINDOW).WaitForExit(INFINITE));
+    } catch (const std::runtime_error&) {
+        return -1;
+    }
+}
 // The command line run by the child program acting as a wrapper (--run), which
 // waits for it.
 std::wstring Wrapped(const std::wstring& commandLine);

@@ -34,32 +34,24 @@ public:
     }
     long GetLastError() override { return lastError_; }
 
-    std::uint32_t WaitForSingleObject(ProcessHandle h, std::uint32_t ms) override {
-        return real_.WaitForSingleObject(h, ms);
-    }
-    bool GetExitCodeProcess(ProcessHandle h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
-    bool CloseHandle(ProcessHandle h) override { return real_.CloseHandle(h); }
+    // The rest, the machine's own.
+    using H = ProcessHandle;
+    std::uint32_t WaitForSingleObject(H h, std::uint32_t ms) override { return real_.WaitForSingleObject(h, ms); }
+    bool GetExitCodeProcess(H h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
+    bool CloseHandle(H h) override { return real_.CloseHandle(h); }
     void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
     bool QueryWow64(bool* isWow64) override { return real_.QueryWow64(isWow64); }
-    bool SearchPathW(const std::u16string& name, std::u16string* path) override {
-        return real_.SearchPathW(name, path);
-    }
-    std::uint32_t GetProcessId(ProcessHandle h) override { return real_.GetProcessId(h); }
+    bool SearchPathW(const std::u16string& n, std::u16string* p) override { return real_.SearchPathW(n, p); }
+    std::uint32_t GetProcessId(H h) override { return real_.GetProcessId(h); }
     std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
-    ProcessHandle OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
-    bool ProcessCreationTime(ProcessHandle h, std::uint64_t* time) override {
-        return real_.ProcessCreationTime(h, time);
-    }
-    bool QueryFullProcessImageNameW(ProcessHandle h, std::u16string* path) override {
-        return real_.QueryFullProcessImageNameW(h, path);
-    }
+    H OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
+    bool ProcessCreationTime(H h, std::uint64_t* t) override { return real_.ProcessCreationTime(h, t); }
+    bool QueryFullProcessImageNameW(H h, std::u16string* p) override { return real_.QueryFullProcessImageNameW(h, p); }
     std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
-    std::uint32_t ResumeThread(ProcessHandle h) override { return real_.ResumeThread(h); }
-    ProcessHandle CreateJobObjectW() override { return real_.CreateJobObjectW(); }
-    bool AssignProcessToJobObject(ProcessHandle j, ProcessHandle p) override {
-        return real_.AssignProcessToJobObject(j, p);
-    }
-    std::vector<std::uint32_t> JobProcessIds(ProcessHandle j) override { return real_.JobProcessIds(j); }
+    std::uint32_t ResumeThread(H h) override { return real_.ResumeThread(h); }
+    H CreateJobObjectW() override { return real_.CreateJobObjectW(); }
+    bool AssignProcessToJobObject(H j, H p) override { return real_.AssignProcessToJobObject(j, p); }
+    std::vector<std::uint32_t> JobProcessIds(H j) override { return real_.JobProcessIds(j); }
     bool Wow64DisableWow64FsRedirection(void** old) override { return real_.Wow64DisableWow64FsRedirection(old); }
     bool Wow64RevertWow64FsRedirection(void* old) override { return real_.Wow64RevertWow64FsRedirection(old); }
 
@@ -121,29 +113,6 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     EXPECT_EQ(RunAndWait(missing, nullptr, u"velmora_no_such_program /S", SW_SHOW), -1);
     EXPECT_TRUE(missing.shellStarts.empty());
     DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
-}
-
-// A real NSIS uninstaller copies itself into the temporary folder, starts the
-// copy and ends at once: RunAndWait returns once the copy has done its work,
-// also when a wrapper started the uninstaller.
-TEST(RunAndWait, WaitsForTheCopyAnUninstallerHandsOverTo) {
-    const std::wstring log = Wide(GetTempDirectory()) + std::wstring(L"velmora-nsis.log");
-    ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
-    DeleteFileW(log.c_str());
-    wchar_t command[2 * MAX_PATH] = {};
-    DWORD size = sizeof command;
-    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraNsisA",
-                           L"UninstallString", RRF_RT_REG_SZ, nullptr, command, &size),
-              0);
-    EXPECT_EQ(RunAndWait(FromWide(command), SW_HIDE), 0);
-    EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos) << "not waited for the copy: " << ReadFileBytes(log);
-    DeleteFileW(log.c_str());
-    // Through a wrapper that waits for it: the copy's parent has ended before the wrapper.
-    ASSERT_EQ(RunProgram(L"\"" + ProgramDirectory() + L"velmora_nsis_A.exe\" /S"), 0);
-    EXPECT_EQ(RunAndWait(FromWide(Wrapped(command)), SW_HIDE), 0);
-    EXPECT_NE(ReadFileBytes(log).find("A end"), std::string::npos)
-        << "not waited for through a wrapper: " << ReadFileBytes(log);
-    DeleteFileW(log.c_str());
 }
 
 // Libraries of system names planted beside the program: once it has asked for
