@@ -31,39 +31,6 @@ inline void WaitUntil(const std::function<bool()>& condition, const std::string&
         if (GetTickCount() - start > timeoutMs) throw DriverError("timed out waiting for " + what);
 }
 
-// A started program, killed when the object goes if still running.
-class Process {
-public:
-    explicit Process(std::wstring commandLine, const std::wstring& directory) {
-        STARTUPINFOW startup{sizeof startup};
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
-                            &info))
-            throw DriverError("cannot start " + Narrow(commandLine));
-        thread_.reset(info.hThread), process_.reset(info.hProcess), id_ = info.dwProcessId;
-    }
-    ~Process() {
-        if (IsRunning()) TerminateProcess(process_.get(), 1), WaitForSingleObject(process_.get(), 5000);
-    }
-    DWORD Id() const { return id_; }
-    bool IsRunning() const { return WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
-    DWORD WaitForExit(DWORD timeoutMs) const {  // the exit code
-        DWORD code = 0;
-        if (WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0)
-            throw DriverError("the program did not end");
-        return GetExitCodeProcess(process_.get(), &code), code;
-    }
-
-private:
-    unique_handle thread_, process_;  // the process closed first
-    DWORD id_ = 0;
-};
-
-inline std::wstring WindowText(HWND window) {
-    wchar_t text[1024] = {};
-    return std::wstring(text, std::max(0, GetWindowTextW(window, text, 1024)));
-}
-
 // The visible top-level window of the process with this caption and class
 // (empty matches any); nullptr if there is none now.
 inline HWND FindTopLevelWindow(DWORD processId, const std::wstring& caption, const std::wstring& className) {
@@ -153,8 +120,9 @@ struct MessageBoxInfo {
 };
 inline MessageBoxInfo ReadMessageBox(HWND box) {
     // The text's control id, 0xFFFF in the template, may come back sign-extended.
-    MessageBoxInfo info{GetWindow(box, GW_OWNER),
-                        WindowText(GetDlgItem(box, 0xFFFF) ? GetDlgItem(box, 0xFFFF) : GetDlgItem(box, -1))};
+    const HWND label = GetDlgItem(box, 0xFFFF) ? GetDlgItem(box, 0xFFFF) : GetDlgItem(box, -1);
+    wchar_t text[1024] = {};
+    MessageBoxInfo info{GetWindow(box, GW_OWNER), std::wstring(text, std::max(0, GetWindowTextW(label, text, 1024)))};
     for (const int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
         if (GetDlgItem(box, id)) info.buttons.push_back(id);
     return info;
