@@ -20,6 +20,7 @@ using Ids = std::vector<std::uint32_t>;
 // when it starts (an uninstaller removing its entry).
 class FakeProcesses final : public IProcesses {
 public:
+    using H = ProcessHandle;
     bool startFails = false;
     int polls = 0;
     bool wow64 = true;
@@ -40,10 +41,8 @@ public:
         calls.push_back(ms == kInfinite ? "wait infinite" : "wait " + std::to_string(ms));
         return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
     }
-    bool GetExitCodeProcess(ProcessHandle, std::uint32_t* code) override {
-        return calls.push_back("exitcode"), *code = 3, true;
-    }
-    bool CloseHandle(ProcessHandle handle) override {
+    bool GetExitCodeProcess(H, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
+    bool CloseHandle(H handle) override {
         return calls.push_back(handle == 0x100 ? "close process" : "close thread"), true;
     }
     void Sleep(std::uint32_t ms) override { calls.push_back("sleep " + std::to_string(ms)); }
@@ -68,7 +67,7 @@ public:
     std::vector<ProcessEntry> ProcessSnapshot() override {
         return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{};
     }
-    ProcessHandle OpenProcess(std::uint32_t id) override {
+    H OpenProcess(std::uint32_t id) override {
         return std::count(openable.begin(), openable.end(), id) ? 0x1000 + id : 0;
     }
     bool ProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }

@@ -1,7 +1,6 @@
 #include "Support.h"
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -14,19 +13,6 @@ std::wstring ProgramDirectory() {
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return std::wstring(path).substr(0, std::wstring(path).find_last_of(L"\\/") + 1);
 }
-
-std::wstring HandOffPath() { return Wide(GetTempDirectory() + kHandOffFileName); }
-
-std::wstring TempFile(const std::wstring& tag) {
-    return Wide(GetTempDirectory()) + (L"velmora-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()));
-}
-
-std::string ReadFileBytes(const std::wstring& path) {
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring Wrapped(const std::wstring& commandLine) {
     std::wstring wrapped = L"\"" + ProgramDirectory() + L"velmora_test_child.exe\" --run \"";

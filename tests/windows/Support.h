@@ -3,6 +3,8 @@
 // .expected files hold it.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "Text.h"
@@ -10,12 +12,18 @@
 
 namespace velmora::testing {
 
-std::wstring FixtureDirectory();                 // with a trailing slash
-std::wstring ProgramDirectory();                 // the running test program's, with a trailing backslash
-std::wstring TempFile(const std::wstring& tag);  // a name in the temporary directory, unique to this process
-std::wstring HandOffPath();
-std::string ReadFileBytes(const std::wstring& path);
-bool FileExists(const std::wstring& path);
+std::wstring FixtureDirectory();  // with a trailing slash
+std::wstring ProgramDirectory();  // the running test program's, with a trailing backslash
+// A name in the temporary directory, unique to this process.
+inline std::wstring TempFile(const std::wstring& tag) {
+    return Wide(GetTempDirectory()) + (L"velmora-" + tag + L"-" + std::to_wstring(GetCurrentProcessId()));
+}
+inline std::wstring HandOffPath() { return Wide(GetTempDirectory() + kHandOffFileName); }
+inline std::string ReadFileBytes(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 // A started program, killed when the object goes if still running.
 class Process {
 public:

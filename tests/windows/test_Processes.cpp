@@ -22,15 +22,11 @@ public:
     std::vector<ShellStartRecord> shellStarts;
 
     bool CreateProcessW(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
-        lastError_ = kErrorElevationRequired;
-        return false;
+        return lastError_ = kErrorElevationRequired, false;
     }
     bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
         shellStarts.push_back(start);
-        if (refuseConsent) return lastError_ = ERROR_CANCELLED, false;
-        const bool started = real_.ShellExecuteExW(start, process);
-        lastError_ = real_.GetLastError();
-        return started;
+        return refuseConsent ? (lastError_ = ERROR_CANCELLED, false) : real_.ShellExecuteExW(start, process);
     }
     long GetLastError() override { return lastError_; }
 
