@@ -43,6 +43,7 @@ public:
     }
     bool GetExitCodeProcess(H, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
     bool CloseHandle(H handle) override {
+        if (handle > 0x1000) return --open, true;
         return calls.push_back(handle == 0x100 ? "close process" : "close thread"), true;
     }
     void Sleep(std::uint32_t ms) override { calls.push_back("sleep " + std::to_string(ms)); }
@@ -59,7 +60,7 @@ public:
     std::function<std::vector<ProcessEntry>()> snapshot;
     std::function<std::vector<std::uint32_t>()> members;
     std::vector<std::uint32_t> openable;
-    int descendantPolls = 0;
+    int descendantPolls = 0, open = 0;  // open: the handles opened and not closed
     std::map<std::uint32_t, std::u16string> images;
     std::vector<std::u16string> temporary;
     int snapshots = 0;
@@ -68,7 +69,7 @@ public:
         return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{};
     }
     H OpenProcess(std::uint32_t id) override {
-        return std::count(openable.begin(), openable.end(), id) ? 0x1000 + id : 0;
+        return std::count(openable.begin(), openable.end(), id) ? (++open, 0x1000 + id) : 0;
     }
     bool ProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }
     bool QueryFullProcessImageNameW(ProcessHandle handle, std::u16string* path) override {
@@ -150,6 +151,13 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.snapshot = [] { return std::vector<ProcessEntry>{{11, 10}, {12, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 2);
+    EXPECT_EQ(processes.open, 0);
+    // A member the job no longer lists once opened is let go, its handle closed.
+    processes = {};
+    processes.openable = {14};
+    processes.members = [&] { return processes.open ? Ids{10} : Ids{10, 14}; };
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+    EXPECT_EQ(processes.open, 0);
 }
 
 // On 64-bit Windows the companion runs hidden and whatever it answers, even when
@@ -196,8 +204,8 @@ TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8"
                        "b\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xC3\xA9"),
               u"a\uFFFD\uFFFD\uFFFDb\U0001F600\U0010FFFF\u00E9");
-    EXPECT_EQ(ToUtf8(u"\xD800x\U0001F600\xDC00\U0010FFFF\U00010000"),
-              "\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80");
+    EXPECT_EQ(ToUtf8(u"\xD800x\U0001F600\xDC00\U0010FFFF\U00010000\xDFFF"),
+              "\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80\xEF\xBF\xBD");
     EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
     EXPECT_EQ(ExceptionDisplayText(u"Done."), u"Done.");
     // An icon reference: what stands before the first comma, both ends gone when quoted.
