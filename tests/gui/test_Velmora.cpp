@@ -387,18 +387,23 @@ TEST_F(Velmora, ScanErrorsAreShownTheListIsEmptiedAndTheNextCommandRebuildsIt) {
     EXPECT_EQ(FindTopLevelWindow(process_->Id(), L"", L"#32770"), nullptr) << "a second box appeared";
 
     ClearUninstallKeys();
-    Install(L"P1", L"HKLM", 32, false, L" --corrupt \"HKLM\\" + kUninstallKey + L"P2\" 32");
+    Install(L"P1", L"HKLM", 32, false, L" --corrupt \"HKLM\\" + kUninstallKey + L"P2\" 32 --sleep 2000");
     Install(L"P2");
     Confirm(IDYES);
     WaitForCommand();
     ASSERT_EQ(Names(), (std::vector<std::wstring>{L"P1 product", L"P2 product"}));
     rows_->SetTicked(0, true);
     Confirm(IDYES);
+    // Away while the uninstaller runs: the error box stands alone, the window disabled while it shows.
+    const unique_hwnd other(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
+    WaitUntil([&] { return SetForegroundWindow(other.get()), GetForegroundWindow() == other.get(); }, "another window");
     const HWND error = WaitForMessageBox(process_->Id(), L"Velmora", 30000);
     EXPECT_EQ(ReadMessageBox(error).text, L"Invalid data type for 'DisplayName'");
-    EXPECT_EQ(ReadMessageBox(error).owner, main_);
+    EXPECT_EQ(ReadMessageBox(error).owner, nullptr);
+    EXPECT_FALSE(IsWindowEnabled(main_));
     AnswerMessageBox(error, IDOK);
-    WaitForCommand();
+    WaitUntil([&] { return IsWindowEnabled(main_) != FALSE; }, "the window enabled again");
     EXPECT_EQ(rows_->RowCount(), 0);
     Install(L"P2");  // mended
     Confirm(IDYES);
