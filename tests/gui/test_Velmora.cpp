@@ -150,35 +150,6 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
     std::sort(tiles.begin(), tiles.end());
     for (std::size_t i = 0; i < tiles.size(); ++i) EXPECT_EQ(tiles[i], static_cast<int>(i + 1)) << "tiles are not 1..n";
     EXPECT_FALSE(FileExists(HandOffPath()));
-    // Each tile is its entry's small system icon drawn on white at (4, 4), as
-    // the shell gives it for the file type, or for a folder that exists; a row
-    // without an icon shows the program's own (a program's).
-    auto icon = [](const wchar_t* path, UINT flags) {
-        SHFILEINFOW info{};
-        const auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
-                                                                       SHGFI_SYSICONINDEX | SHGFI_SMALLICON | flags));
-        const unique_screen_dc screen(GetDC(nullptr));
-        const unique_hdc dc(CreateCompatibleDC(screen.get()));
-        const unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), 24, 24));
-        SelectObject(dc.get(), bitmap.get());
-        const RECT tile{0, 0, 24, 24};
-        FillRect(dc.get(), &tile, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        ImageList_Draw(icons, info.iIcon, dc.get(), 4, 4, ILD_TRANSPARENT);
-        return Pixels(dc.get(), tile);
-    };
-    RoundTripMs(main_, kTimeoutMs);
-    Sleep(200);
-    auto tile = [&](const std::wstring& name) {
-        const std::vector<std::wstring> names = Names();
-        const RECT at =
-            rows_->RowRect(static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin()), LVIR_ICON);
-        return ScreenPixels(list_, {at.left, at.top, at.left + 24, at.top + 24});
-    };
-    const std::vector<DWORD> program = icon(L"x.exe", SHGFI_USEFILEATTRIBUTES), folder = icon(L"C:\\windows", 0);
-    EXPECT_NE(program, folder);
-    EXPECT_EQ(tile(L"zeta tools"), program);
-    EXPECT_EQ(tile(L"Beta without icon"), program);
-    EXPECT_EQ(tile(L"Folder icon"), folder);
 
     // Centred at first, its margins kept through maximise and restore.
     const RECT outer = RectInParent(main_);  // on a 1280x1024 screen
@@ -195,6 +166,35 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
         EXPECT_EQ(std::vector<LONG>(at.begin() + 6, at.begin() + 18),
                   (std::vector<LONG>{16, 40, w - 16, h - 57, 16, h - 41, 91, h - 16, w - 91, h - 41, w - 16, h - 16}));
     }
+
+    // Each tile, as the last layout left it, is its entry's small system icon
+    // drawn on white at (4, 4), as the shell gives it for the file type, or for
+    // a folder that exists; a row without an icon shows the program's own (a
+    // program's).
+    auto icon = [](const wchar_t* path, UINT flags) {
+        SHFILEINFOW info{};
+        const auto icons = reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(path, FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                                                                       SHGFI_SYSICONINDEX | SHGFI_SMALLICON | flags));
+        const unique_screen_dc screen(GetDC(nullptr));
+        const unique_hdc dc(CreateCompatibleDC(screen.get()));
+        const unique_hbitmap bitmap(CreateCompatibleBitmap(screen.get(), 24, 24));
+        SelectObject(dc.get(), bitmap.get());
+        const RECT tile{0, 0, 24, 24};
+        FillRect(dc.get(), &tile, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(icons, info.iIcon, dc.get(), 4, 4, ILD_TRANSPARENT);
+        return Pixels(dc.get(), tile);
+    };
+    auto tile = [&](const std::wstring& name) {
+        const std::vector<std::wstring> names = Names();
+        const RECT at =
+            rows_->RowRect(static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin()), LVIR_ICON);
+        return ScreenPixels(list_, {at.left, at.top, at.left + 24, at.top + 24});
+    };
+    const std::vector<DWORD> program = icon(L"x.exe", SHGFI_USEFILEATTRIBUTES), folder = icon(L"C:\\windows", 0);
+    EXPECT_NE(program, folder);
+    EXPECT_EQ(tile(L"zeta tools"), program);
+    EXPECT_EQ(tile(L"Beta without icon"), program);
+    EXPECT_EQ(tile(L"Folder icon"), folder);
 
     // Space ticks the row the arrows reach; Tab and Shift+Tab go round the
     // controls; Enter presses the focused button.
@@ -349,7 +349,6 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
     Uninstall{"ticked", kSleepers, {0, 2, 4}, IDYES, {"P5 start", "P5 end", "P3 start", "P3 end", "P1 start", "P1 end"},
               {L"P2 product", L"P4 product"}},
     Uninstall{"no", kSleepers, {1}, IDNO, {}, kAll},
-    Uninstall{"nothing", kSleepers, {}, IDYES, {}, kAll},
     // P1's uninstaller cannot start, P2's is cancelled by its user.
     Uninstall{"cancelled", [](auto& t) { t.Products(L" --sleep 300", 2, L"\"C:\\no such place\\unins000.exe\" /S"); },
               {0, 1, 2}, IDYES, {"P3 start", "P3 end", "P2 start", "P2 end"}, {kAll[0], kAll[1], kAll[3], kAll[4]}},
@@ -391,7 +390,6 @@ TEST_F(Velmora, ScanErrorsAreShownTheListIsEmptiedAndTheNextCommandRebuildsIt) {
     Install(L"P2");
     Confirm(IDYES);
     WaitForCommand();
-    ASSERT_EQ(Names(), (std::vector<std::wstring>{L"P1 product", L"P2 product"}));
     rows_->SetTicked(0, true);
     Confirm(IDYES);
     // Away while the uninstaller runs: the error box stands alone, the window disabled while it shows.

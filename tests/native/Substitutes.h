@@ -39,14 +39,12 @@ public:
 
     Key& Add(const std::u16string& name) { return keys.emplace_back(Key{name, {}}); }
     Key* Find(const std::u16string& name) {
-        for (Key& key : keys)
-            if (!key.gone && key.name == name) return &key;
-        return nullptr;
+        const auto key = std::find_if(keys.begin(), keys.end(), [&](Key& k) { return !k.gone && k.name == name; });
+        return key == keys.end() ? nullptr : &*key;
     }
     static Value* FindValue(Key& key, const std::u16string& name) {
-        for (Value& value : key.values)
-            if (value.name == name) return &value;
-        return nullptr;
+        const auto value = std::find_if(key.values.begin(), key.values.end(), [&](Value& v) { return v.name == name; });
+        return value == key.values.end() ? nullptr : &*value;
     }
     static void Set(Key& key, const std::u16string& name, std::uint32_t type, std::vector<std::uint8_t> data) {
         if (Value* value = FindValue(key, name)) *value = {name, type, std::move(data)};

@@ -15,6 +15,7 @@
 namespace velmora::testing {
 using Calls = std::vector<std::string>;
 using Ids = std::vector<std::uint32_t>;
+using Snapshot = std::vector<ProcessEntry>;
 
 // Records every call; each child runs for `polls` polls and may do its work
 // when it starts (an uninstaller removing its entry).
@@ -29,10 +30,9 @@ public:
     StartupRecord startup;
     std::uint32_t flags = 0;
 
-    bool CreateProcessW(char16_t* line, std::uint32_t creationFlags, const StartupRecord& s,
-                        ProcessRecord* child) override {
+    bool CreateProcessW(char16_t* line, std::uint32_t f, const StartupRecord& s, ProcessRecord* child) override {
         calls.push_back("create " + ToUtf8(line));
-        startup = s, flags = creationFlags, remaining_ = polls;
+        startup = s, flags = f, remaining_ = polls;
         if (!startFails && onStart) onStart(line);
         return !startFails && (*child = {0x100, 0x200}, true);
     }
@@ -57,7 +57,7 @@ public:
     // id), each running for `descendantPolls` tests, its image in `images` or
     // unreadable. With `members`, the started process is in a job that lists
     // them at each look.
-    std::function<std::vector<ProcessEntry>()> snapshot;
+    std::function<Snapshot()> snapshot;
     std::function<std::vector<std::uint32_t>()> members;
     std::vector<std::uint32_t> openable;
     int descendantPolls = 0, open = 0;  // open: the handles opened and not closed
@@ -65,9 +65,7 @@ public:
     std::vector<std::u16string> temporary;
     int snapshots = 0;
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
-    std::vector<ProcessEntry> ProcessSnapshot() override {
-        return ++snapshots, snapshot ? snapshot() : std::vector<ProcessEntry>{};
-    }
+    Snapshot ProcessSnapshot() override { return ++snapshots, snapshot ? snapshot() : Snapshot{}; }
     H OpenProcess(std::uint32_t id) override {
         return std::count(openable.begin(), openable.end(), id) ? (++open, 0x1000 + id) : 0;
     }
@@ -121,10 +119,7 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     // A child that cannot be opened (another account's copy) holds the wait
     // while a look finds it with the same parent, looked for every 25 polls.
     processes = {};
-    processes.snapshot = [&] {
-        return processes.snapshots <= 3 ? std::vector<ProcessEntry>{{11, 10}, {12, 99}}
-                                        : std::vector<ProcessEntry>{{11, 98}};
-    };
+    processes.snapshot = [&] { return processes.snapshots <= 3 ? Snapshot{{11, 10}, {12, 99}} : Snapshot{{11, 98}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.snapshots, 4);
     EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 3 * 25);
@@ -138,7 +133,7 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes = {};
     processes.openable = {11};
     processes.descendantPolls = 100;
-    processes.snapshot = [] { return std::vector<ProcessEntry>{{11, 10}}; };
+    processes.snapshot = [] { return Snapshot{{11, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 0);
     // A copy in a temporary folder does, the folder matched whatever the case;
@@ -148,7 +143,7 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.images = {{11, u"C:\\uSERS\\zoe\\TEMP\\aZA\\au_.exe"}, {12, u"C:\\users\\zoe\\Tempest\\x.exe"}};
     processes.temporary = {u"D:\\", u"c:\\Users\\ZOE\\temp\\Aza\\"};
     processes.descendantPolls = 3;
-    processes.snapshot = [] { return std::vector<ProcessEntry>{{11, 10}, {12, 10}}; };
+    processes.snapshot = [] { return Snapshot{{11, 10}, {12, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 2);
     EXPECT_EQ(processes.open, 0);
