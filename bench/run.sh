@@ -40,7 +40,8 @@ winbin="Z:$(echo "$bin" | sed 's|/|\\|g')"
 # draws window frames itself (no window manager on Xvfb) and the dialog font is
 # replaced by one with Chinese characters, as in the GUI tests.
 base="$out/wine-base"
-if [ ! -f "$base/.bench-ready" ]; then
+# It is made anew when the machine's mode of running 32-bit code has changed.
+if [ "$(cat "$base/.bench-ready" 2>/dev/null || true)" != "$VELMORA_32BIT" ]; then
     rm -rf "$base"
     "$root/scripts/wine-prefix" "$base" win64
     WINEPREFIX="$base" $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
@@ -48,7 +49,7 @@ if [ ! -f "$base/.bench-ready" ]; then
         </dev/null >/dev/null 2>&1
     WINEPREFIX="$base" wineserver -k 2>/dev/null || true
     WINEPREFIX="$base" wineserver -w
-    touch "$base/.bench-ready"
+    echo "$VELMORA_32BIT" >"$base/.bench-ready"
 fi
 
 for n in $sizes; do

@@ -12,7 +12,13 @@ for p in $PKGS; do
         missing="$missing $p"
     fi
 done
-[ -z "$missing" ] && exit 0
+here="$(cd "$(dirname "$0")" && pwd)"
+# Where the kernel cannot execute 32-bit x86 code, QEMU's user-mode emulator is
+# registered for it (as root; otherwise it says why and the stand-in is used).
+if [ -z "$missing" ]; then
+    "$here/i386-emulation" setup
+    exit 0
+fi
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -22,3 +28,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+"$here/i386-emulation" setup
