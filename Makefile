@@ -96,7 +96,7 @@ run: dist
 # Timings and memory against the floor and Wine's own tools (not part of test):
 # writes bench/results.md and bench/results.png.
 bench: dist build-win32 build-win64
-	@if $(STANDIN) "is measured in place of the 32-bit program"; then \
+	@if $(STANDIN) --timing "is measured in place of the 32-bit program"; then \
 	    $(MAKE) --no-print-directory build-standin; fi
 	./bench/run.sh
 

@@ -9,6 +9,10 @@
 //       uninstaller --list (start to exit), Wine's Add/Remove Programs panel
 //       (start to its list holding all its rows) and Velmora's start-up phase by
 //       phase (BenchPhases.exe). One warm-up round first.
+//   BenchDriver fills N ROWS 1 BIN OUT
+//       Velmora.exe of BIN started once, up to its window with ROWS rows, and
+//       closed: a check, not a timing (for a program that runs only emulated
+//       here, a time would be the emulator's). Fails when the list never fills.
 //   BenchDriver wait N ROWS REPS BIN OUT
 //       Velmora running an uninstaller that sleeps 5 s: Velmora's CPU time over
 //       the wait, and the round trip of messages sent to its window meanwhile;
@@ -581,7 +585,7 @@ void WaitFloorRun(const Setup& setup, int repetition) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 7) {
-        std::fprintf(stderr, "usage: BenchDriver startup|wait N ROWS REPS BIN OUT\n");
+        std::fprintf(stderr, "usage: BenchDriver startup|fills|wait N ROWS REPS BIN OUT\n");
         return 2;
     }
     const std::wstring mode = argv[1];
@@ -601,6 +605,10 @@ int wmain(int argc, wchar_t** argv) {
             for (int rep = 0; rep <= reps; ++rep) {
                 for (int i = 0; i < count; ++i) contenders[(i + rep) % count](setup, rep);
             }
+        } else if (mode == L"fills") {
+            VelmoraRun run = StartVelmora(setup, setup.rows);
+            CloseVelmora(run);
+            Record("velmora-fills", 1, 0, 0, "rows=" + std::to_string(setup.rows));
         } else if (mode == L"wait") {
             RemoveSleeper();
             AddSleeper(setup);

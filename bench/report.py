@@ -147,6 +147,12 @@ def main():
             "32-bit program; the ratios, measured in one run against contenders that ran on the same machine "
             "under the same load, stay meaningful." % args.standin)
         add("")
+    fills = read(os.path.join(args.results, "fills.tsv"))
+    if fills:
+        add("**The real program, checked but not timed:** Velmora.exe itself (`build/dist`), started once at each "
+            "size under the emulator, filled its list: %s. No time of it is reported." %
+            ", ".join("%d rows at %d entries" % (notes(r["note"]).get("rows", 0), r["n"]) for r in fills))
+        add("")
     add("Produced by `%s` (`bench/run.sh`); raw figures of this run in `bench/raw/`." % args.command)
     add("")
     add("- Machine: %s, %d cores, %s RAM (%s %s)" % (model, cores, memory, platform.system(), platform.release()))

@@ -20,14 +20,27 @@ unset WINEARCH
 # What runs: the distribution folder as a user gets it, with the bench programs
 # beside it. Where Velmora.exe cannot run, its stand-in and the bench programs of
 # the stand-in's tree take their places (the Makefile has built them and said so).
+# Emulated code is never timed: where 32-bit code runs only under QEMU, the
+# stand-in is measured, and the real program is run once at each size as a check
+# that it fills its list, with no time kept.
 tree=win32
 velmora="$root/build/dist/Velmora.exe"
-if [ "$VELMORA_STANDIN" = yes ]; then
+standin_why="$VELMORA_STANDIN_WHY"
+check_real=no
+if [ "$VELMORA_STANDIN" = yes ] || [ "$VELMORA_32BIT" = emulated ]; then
     tree=standin
     velmora="$root/build/standin/src/Velmora.exe"
 fi
+if [ "$VELMORA_STANDIN" = no ] && [ "$VELMORA_32BIT" = emulated ]; then
+    check_real=yes
+    standin_why="$VELMORA_32BIT_HOW, and emulated code is never timed: every 32-bit instruction runs through a translator, so its times would describe the emulator, not the program"
+fi
 rm -rf "$bin"
 mkdir -p "$bin" "$out/results"
+if [ "$check_real" = yes ]; then
+    mkdir "$bin/real"
+    cp "$root/build/dist/Velmora.exe" "$root/build/dist/Drisk.x64" "$bin/real/"
+fi
 cp "$velmora" "$root/build/dist/Drisk.x64" "$bin/"
 for program in BenchDriver BenchComponents BenchPhases Floor WaitFloor Nothing Window velmora_fake_uninstaller; do
     cp "$root/build/$tree/bench/$program.exe" "$bin/"
@@ -88,6 +101,10 @@ for n in $sizes; do
     rows=\$(sed -n 's/^rows //p' "$out/reg-\$n/counts.txt")
     echo "bench: \$n entries (\$rows rows): start-up" >&2
     $WINE "$bin/BenchDriver.exe" startup "\$n" "\$rows" $reps "$winbin" "$results/startup.tsv" </dev/null >>"$results/log.txt" 2>&1
+    if [ "$check_real" = yes ]; then
+        echo "bench: \$n entries: the real Velmora.exe, emulated, fills its list (not timed)" >&2
+        $WINE "$bin/BenchDriver.exe" fills "\$n" "\$rows" 1 "$winbin\\real" "$results/fills.tsv" </dev/null >>"$results/log.txt" 2>&1
+    fi
     echo "bench: \$n entries: components" >&2
     $WINE "$bin/BenchComponents.exe" "\$n" $reps "$results/components.tsv" </dev/null >>"$results/log.txt" 2>&1
     if [ "\$n" = "$wait_size" ]; then
@@ -105,6 +122,6 @@ load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 WINE="$WINE" python3 "$root/bench/report.py" "$results" "$root/bench" \
     --command "make bench (VELMORA_BENCH_SIZES=\"$sizes\" VELMORA_BENCH_REPS=$reps)" \
-    --load "$load_before" "$load_after" ${VELMORA_STANDIN_WHY:+--standin "$VELMORA_STANDIN_WHY"}
+    --load "$load_before" "$load_after" ${standin_why:+--standin "$standin_why"}
 gnuplot -e "datafile='$root/bench/results.dat'; output='$root/bench/results.png'" "$root/bench/plot.gp"
 echo "bench: wrote bench/results.md and bench/results.png (raw figures in $results)"
