@@ -1,6 +1,7 @@
 # Velmora: `make test` sets the machine up, builds every tree and runs every test.
 SHELL := /bin/bash
 JOBS ?= 2
+export JOBS
 NATIVE_TREES := native native-asan
 WINDOWS_TREES := win32 win64
 TREES := $(NATIVE_TREES) $(WINDOWS_TREES) fuzz
@@ -11,7 +12,8 @@ STANDIN := ./scripts/standin
 # Seconds `make fuzz` gives each fuzz target.
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build dist package test test-native test-fuzz test-windows test-win32 test-standin fuzz run bench clean \
+.PHONY: all setup build dist package test test-native test-fuzz test-windows test-win32 test-standin test-release \
+	fuzz run bench clean \
 	$(addprefix build-,$(TREES) standin)
 
 all: build
@@ -25,10 +27,9 @@ $(addprefix build-,$(TREES) standin): build-%: setup
 	@[ -f build/$*/CMakeCache.txt ] || cmake --preset $* >/dev/null
 	cmake --build build/$* -j$(JOBS)
 
-test: test-native test-fuzz test-windows
+test: test-native test-fuzz test-windows test-release
 
-# The native tree also reads the release programs that dist builds.
-test-native: build-native build-native-asan dist
+test-native: build-native build-native-asan
 	ctest --test-dir build/native -j$(JOBS) --output-on-failure
 	ctest --test-dir build/native-asan -j$(JOBS) --output-on-failure
 
@@ -52,6 +53,10 @@ test-win32: build-win32 build-win64
 
 test-standin: build-standin build-win64
 	./scripts/wine-ctest build/standin gui64
+
+# The release programs as dist builds them, read from their PE headers.
+test-release: dist
+	python3 tests/release/check_release.py build/dist
 
 # What a user gets: Velmora.exe with Drisk.x64 beside it and the read-me, built
 # by the README's recipe (release build, no tests, no GoogleTest) with the cross

@@ -14,7 +14,6 @@ bin="$out/bin"
 sizes="${VELMORA_BENCH_SIZES:-100 1000 5000}"
 reps="${VELMORA_BENCH_REPS:-5}"
 wait_size="${VELMORA_BENCH_WAIT:-1000}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEARCH
 
 # What runs: the distribution folder as a user gets it, with the bench programs
@@ -49,31 +48,18 @@ done
 cp "$root/build/win64/bench/Nothing.exe" "$bin/Nothing64.exe"
 winbin="Z:$(echo "$bin" | sed 's|/|\\|g')"
 
-# One clean prefix, copied for every size: cheaper than a wineboot each. Wine
-# draws window frames itself (no window manager on Xvfb) and the dialog font is
-# replaced by one with Chinese characters, as in the GUI tests.
+# One clean GUI prefix, copied for every size: cheaper than a wineboot each.
 base="$out/wine-base"
-# It is made anew when the machine's mode of running 32-bit code has changed.
-if [ "$(cat "$base/.bench-ready" 2>/dev/null || true)" != "$VELMORA_32BIT" ]; then
-    rm -rf "$base"
-    "$root/scripts/wine-prefix" "$base" win64
-    WINEPREFIX="$base" $WINE reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-    WINEPREFIX="$base" $WINE reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f \
-        </dev/null >/dev/null 2>&1
-    WINEPREFIX="$base" wineserver -k 2>/dev/null || true
-    WINEPREFIX="$base" wineserver -w
-    echo "$VELMORA_32BIT" >"$base/.bench-ready"
-fi
+"$root/scripts/wine-prefix" "$base" win64 gui
 
 for n in $sizes; do
     python3 "$root/bench/make-registry.py" "$n" "$out/reg-$n"
     prefix="$out/wine-$n"
-    stamp="$(cat "$out/reg-$n"/*.reg "$base/.bench-ready" | md5sum | cut -d' ' -f1)"
+    stamp="$(cat "$out/reg-$n"/*.reg "$base/.velmora-32bit" | md5sum | cut -d' ' -f1)"
     if [ "$(cat "$prefix/.bench-stamp" 2>/dev/null || true)" != "$stamp" ]; then
         echo "bench: importing $n entries into $prefix"
         rm -rf "$prefix"
         cp -a "$base" "$prefix"
-        rm -f "$prefix/.bench-ready"
         for part in view32:32 view64:64 user:64; do
             WINEPREFIX="$prefix" $WINE reg import "$(echo "Z:$out/reg-$n/${part%:*}.reg" | sed 's|/|\\|g')" \
                 "/reg:${part#*:}" </dev/null >/dev/null 2>&1

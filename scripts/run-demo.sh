@@ -15,9 +15,9 @@ if [ "$VELMORA_STANDIN" = yes ]; then
     mkdir -p "$dist"
     cp "$root/build/standin/src/Velmora.exe" "$root/build/dist/Drisk.x64" "$root/build/dist/ReadMe.txt" "$dist/"
 fi
-export WINEPREFIX="$run/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$run/wine"
 
-"$root/scripts/wine-prefix" "$WINEPREFIX" win64
+"$root/scripts/wine-prefix" "$WINEPREFIX" win64 gui
 python3 "$root/demo/make-demo-registry.py" "$run/demo"
 # A fresh set of demo entries every run: what the last run uninstalled is back.
 key='\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
@@ -27,9 +27,8 @@ $WINE reg delete "HKCU$key" /f >/dev/null 2>&1 || true
 $WINE reg import "$($WINE winepath -w "$run/demo/demo32.reg")" /reg:32 >/dev/null 2>&1
 $WINE reg import "$($WINE winepath -w "$run/demo/demo64.reg")" /reg:64 >/dev/null 2>&1
 $WINE reg import "$($WINE winepath -w "$run/demo/demo-user.reg")" /reg:64 >/dev/null 2>&1
-# The dialog font (Tahoma, absent here) is replaced by one with Chinese characters.
-$WINE reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
-# Under Xvfb no window manager draws the frames: Wine draws them itself there.
+# The prefix is made for Xvfb, where no window manager draws the frames and Wine
+# draws them itself; on a display, its window manager draws them.
 if [ -n "${DISPLAY:-}" ]; then
     $WINE reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
 else

@@ -60,6 +60,16 @@ else
     export WINELOADER=/usr/lib/wine/wine64
 fi
 
+# Wine's settings for every run of the project: quiet (unless the caller asks
+# for Wine's debug channels), and no Mono or Gecko installers in a new prefix.
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+
+# What a prefix made here records (see wine-prefix): this machine's mode of
+# running 32-bit code, and "gui" for a prefix made for windows on Xvfb.
+velmora_prefix_mark() {
+    echo "$VELMORA_32BIT${1:+ $1}"
+}
+
 # Where Velmora.exe cannot run, its 64-bit stand-in (the tree build/standin) is
 # tested, measured and shown in its place; VELMORA_STAND_IN=1 asks for it anywhere.
 # (Emulated code is never timed: the benchmarks take the stand-in there too.)
