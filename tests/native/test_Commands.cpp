@@ -199,8 +199,8 @@ TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8"
                        "b\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xC3\xA9"),
               u"a\uFFFD\uFFFD\uFFFDb\U0001F600\U0010FFFF\u00E9");
-    EXPECT_EQ(ToUtf8(u"\xD800x\U0001F600\xDC00\U0010FFFF\U00010000\xDFFF"),
-              "\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80\xEF\xBF\xBD");
+    EXPECT_EQ(ToUtf8(u"\U0001F600\xD800x\U0001F600\xDC00\U0010FFFF\U00010000\xDFFF"),
+              "\xF0\x9F\x98\x80\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80\xEF\xBF\xBD");
     EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
     EXPECT_EQ(ExceptionDisplayText(u"Done."), u"Done.");
     // An icon reference: what stands before the first comma, both ends gone when quoted.
