@@ -78,6 +78,15 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
                       const std::function<std::unique_ptr<TOrvUninstallReader>()>& createInventory,
                       IProcesses& processes, const ProcessMessagesProc& processMessages);
 
+// The command line an entry's uninstall starts: the stored one, except for a
+// Windows Installer maintenance call, which Windows Installer itself stores
+// for the products it installs ("MsiExec.exe /I{product code}") and which
+// would only repair or change the product. That one becomes the same call with
+// /X, the removal Programs and Features makes. Exactly: msiexec or msiexec.exe,
+// with or without a path, quoted or not, letter case ignored; /I or -I; one
+// product code in braces; nothing else.
+std::u16string UninstallCommandLine(const std::u16string& stored);
+
 // The file path in a DisplayIcon value: the text before the first comma, with a
 // leading double quote and the last character removed when it starts with one.
 std::u16string ExtractIconPath(const std::u16string& value);

@@ -330,6 +330,44 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
     EXPECT_EQ(files.flushes, 2);
 }
 
+// What an entry's uninstall starts: a Windows Installer maintenance call becomes
+// its removal, the program as stored; every other line, near misses included,
+// goes to process creation exactly as stored.
+TEST(UninstallCommandLine, AWindowsInstallerMaintenanceCallBecomesItsRemovalAndAllElseStaysAsStored) {
+    const std::u16string code = u"{23170F69-40C1-2702-2301-000001000000}";
+    const std::pair<std::u16string, std::u16string> rows[] = {
+        {u"MsiExec.exe /I" + code, u"MsiExec.exe /X" + code},
+        {u"msiexec -i " + code, u"msiexec -x " + code},
+        {u"C:\\WINDOWS\\System32\\MSIEXEC.EXE\t/i" + code, u"C:\\WINDOWS\\System32\\MSIEXEC.EXE\t/x" + code},
+        {u"\"C:\\Windows\\SysWOW64\\msiexec.exe\"/I" + code, u"\"C:\\Windows\\SysWOW64\\msiexec.exe\"/X" + code},
+        {u"\"C:\\A B\\msiexec\" /I {23170f69-40c1-2702-2301-00000100000a}",
+         u"\"C:\\A B\\msiexec\" /X {23170f69-40c1-2702-2301-00000100000a}"},
+        // Near misses, as stored: other switches, more arguments, another
+        // program, no braces or no product code, a switch glued to the program.
+        {u"MsiExec.exe /X" + code, u""},
+        {u"MsiExec.exe /f" + code, u""},
+        {u"MsiExec.exe /I" + code + u" /qn", u""},
+        {u"MsiExec.exe /I" + code + u" ", u""},
+        {u"MsiExec.exe /Iq" + code, u""},
+        {u"MsiExec.exe /I" + code + u"x", u""},
+        {u"MsiExec.exe /I23170F69-40C1-2702-2301-000001000000", u""},
+        {u"MsiExec.exe /I{23170F69-40C1-2702-2301-00000100000}", u""},
+        {u"MsiExec.exe /I{23170F69+40C1-2702-2301-000001000000}", u""},
+        {u"MsiExec.exe /I{G3170F69-40C1-2702-2301-000001000000}", u""},
+        {u"MsiExec.exe /I", u""},
+        {u"MsiExec.exe/I" + code, u""},
+        {u"notmsiexec.exe /I" + code, u""},
+        {u"msiexec.exe.bak /I" + code, u""},
+        {u"C:\\msiexec\\setup.exe /I" + code, u""},
+        {u"\"MsiExec.exe /I" + code, u""},
+        {u" MsiExec.exe /I" + code, u""},
+        {u"", u""},
+    };
+    for (const auto& [stored, started] : rows) {
+        EXPECT_EQ(ToUtf8(UninstallCommandLine(stored)), ToUtf8(started.empty() ? stored : started)) << ToUtf8(stored);
+    }
+}
+
 // The text conversions the error display uses on what an exception says, and
 // the icon path of a DisplayIcon value.
 TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
