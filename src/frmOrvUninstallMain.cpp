@@ -3,6 +3,7 @@
 #include <iterator>
 #include <vector>
 
+#include "LibrarySearch.h"
 #include "frmOrvUninstallMainLogic.h"
 #include "platform/Processes.h"
 #include "unitOrvCInstallUtils.h"
@@ -27,7 +28,7 @@ Function User32Function(const char* name) {
 int MonitorDpi(HMONITOR monitor) {
     using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
     static const auto getDpiForMonitor = [] {
-        const HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        const HMODULE shcore = LoadSystemLibrary(L"shcore.dll");
         return shcore ? reinterpret_cast<GetDpiForMonitorFunction>(
                             reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
                       : nullptr;

@@ -138,24 +138,31 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
 }
 
-// Libraries of system names planted beside the program: once it has asked for
-// the system folder, a load by bare name takes the system's own. (Last: the
-// request holds for the rest of the process, as in the programs.)
+// Libraries of system names planted beside the program: a library loaded at
+// run time by its system path is the system's own, also before the program has
+// asked for the system folder (a Windows 7 without the loader update); once it
+// has, a load by bare name takes the system's own too. (Last: the request holds
+// for the rest of the process, as in the programs.)
 TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
     wchar_t system[MAX_PATH] = {};
     ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    LoadLibrariesFromSystemFolderOnly();
-    for (const std::wstring name : {L"dwmapi.dll", L"propsys.dll"}) {
-        ASSERT_EQ(GetModuleHandleW(name.c_str()), nullptr) << "already loaded";
+    // Loads the library by name (or by its system path) with a copy planted
+    // beside the program: true when the copy is what was loaded.
+    const auto plantedIsLoaded = [&](const std::wstring& name, bool bySystemPath) {
+        EXPECT_EQ(GetModuleHandleW(name.c_str()), nullptr) << "already loaded";
         const std::wstring planted = ProgramDirectory() + name;
-        ASSERT_TRUE(CopyFileW((system + (L"\\" + name)).c_str(), planted.c_str(), FALSE));
-        const HMODULE library = LoadLibraryW(name.c_str());
+        EXPECT_TRUE(CopyFileW((system + (L"\\" + name)).c_str(), planted.c_str(), FALSE));
+        const HMODULE library = bySystemPath ? LoadSystemLibrary(name.c_str()) : LoadLibraryW(name.c_str());
         wchar_t path[MAX_PATH] = {};
         EXPECT_NE(GetModuleFileNameW(library, path, MAX_PATH), 0u);
-        EXPECT_NE(_wcsicmp(path, planted.c_str()), 0) << "the planted " << Narrow(name) << " was loaded";
         FreeLibrary(library);
         DeleteFileW(planted.c_str());
-    }
+        return _wcsicmp(path, planted.c_str()) == 0;
+    };
+    EXPECT_FALSE(plantedIsLoaded(L"msimg32.dll", true));
+    LoadLibrariesFromSystemFolderOnly();
+    for (const std::wstring name : {L"dwmapi.dll", L"propsys.dll"})
+        EXPECT_FALSE(plantedIsLoaded(name, false)) << "the planted " << Narrow(name) << " was loaded";
 }
 
 // What the binding answers of the machine: the query exists on every Windows
