@@ -172,4 +172,9 @@ TPlacement FirstPlacement(const TBounds& desktop, int currentDpi, const std::fun
     return placement;
 }
 
+TBounds DpiChangedBounds(int windowDpi, int newDpi, const TBounds& current, const TBounds& suggested) {
+    if (newDpi != windowDpi) return suggested;
+    return {suggested.Left, suggested.Top, current.Width, current.Height};
+}
+
 }  // namespace velmora

@@ -121,4 +121,11 @@ struct TPlacement {
 TPlacement FirstPlacement(const TBounds& desktop, int currentDpi, const std::function<TBounds(int dpi)>& outerSize,
                           const std::function<int(const TBounds&)>& dpiAt);
 
+// Where the window goes when Windows tells it of a DPI change: the suggested
+// rectangle; but when the DPI is the window's already (Windows may send the
+// message for a hidden window's first move or at its first showing, after the
+// first placement has sized it), only the suggested position, at the current
+// size, so that nothing is scaled twice.
+TBounds DpiChangedBounds(int windowDpi, int newDpi, const TBounds& current, const TBounds& suggested);
+
 }  // namespace velmora

@@ -397,6 +397,14 @@ TEST(FirstPlacement, SizesTheWindowForTheMonitorItLandsOnThenCentresIt) {
     EXPECT_EQ(left.Bounds, (TBounds{-1800, 460, 800, 520}));
 }
 
+// A DPI change takes the suggested rectangle; a notice of the DPI the window
+// has already moves it only, at its size.
+TEST(DpiChangedBounds, KeepsTheSizeWhenTheDpiIsTheWindowsAlready) {
+    const TBounds current{560, 280, 1200, 780}, suggested{100, 50, 1800, 1170};
+    EXPECT_EQ(DpiChangedBounds(144, 144, current, suggested), (TBounds{100, 50, 1200, 780}));
+    EXPECT_EQ(DpiChangedBounds(96, 144, current, suggested), suggested);
+}
+
 // Five entries P1..P5 shown in that order; each uninstaller removes its own.
 class UninstallCommandTest : public ::testing::Test, public IUninstallView {
 protected:
