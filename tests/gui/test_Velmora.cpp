@@ -424,13 +424,13 @@ TEST_F(Velmora, ScanErrorsAreShownTheListIsEmptiedAndTheNextCommandRebuildsIt) {
     WaitForCommand();
     rows_->SetTicked(0, true);
     Confirm(IDYES);
-    // Away while the uninstaller runs: the error box stands alone, the window disabled while it shows.
+    // Away while the uninstaller runs: the error box is the window's, which is disabled while it shows.
     const unique_hwnd other(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
     WaitUntil([&] { return SetForegroundWindow(other.get()), GetForegroundWindow() == other.get(); }, "another window");
     const HWND error = WaitForMessageBox(process_->Id(), L"Velmora", 30000);
     EXPECT_EQ(ReadMessageBox(error).text, L"Invalid data type for 'DisplayName'");
-    EXPECT_EQ(ReadMessageBox(error).owner, nullptr);
+    EXPECT_EQ(ReadMessageBox(error).owner, main_);
     EXPECT_FALSE(IsWindowEnabled(main_));
     AnswerMessageBox(error, IDOK);
     WaitUntil([&] { return IsWindowEnabled(main_) != FALSE; }, "the window enabled again");
