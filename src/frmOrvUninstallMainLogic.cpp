@@ -7,7 +7,8 @@ namespace velmora {
 const char16_t kHandOffProgram[] = u"Drisk.x64";
 
 THandOffRun::THandOffRun(IProcesses& processes)
-    : tried_(IsWow64(processes)), process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide, 0, false, wsProcessOnly) : std::nullopt) {}
+    : tried_(IsWow64(processes)),
+      process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide, 0, false, wsProcessOnly) : std::nullopt) {}
 
 void THandOffRun::Wait(const ProcessMessagesProc& processMessages) {
     if (process_) process_->Wait(processMessages);
@@ -44,8 +45,8 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
     for (int row = view.RowCount() - 1; row >= 0; --row) {
         if (!view.RowChecked(row)) continue;
         if (const TOrvUninstallInfo* entry = view.RowEntry(row)) {
-            RunAndWait(processes, processMessages, UninstallCommandLine(entry->UninstallString), kSwShow,
-                       view.Window(), entry->KeyName.empty());
+            RunAndWait(processes, processMessages, UninstallCommandLine(entry->UninstallString), kSwShow, view.Window(),
+                       entry->KeyName.empty());
         }
     }
 

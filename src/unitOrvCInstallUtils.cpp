@@ -1,10 +1,11 @@
 #include "unitOrvCInstallUtils.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/UniqueAny.h"
-#include <vector>
 
 #ifdef _WIN32
 #include "platform/Application.h"

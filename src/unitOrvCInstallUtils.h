@@ -33,8 +33,7 @@ enum TWaitScope { wsHandOvers, wsProcessOnly };
 // or the consent is refused). With nativeFileSystem, a 32-bit process on 64-bit
 // Windows starts it as a 64-bit one would: System32 is the 64-bit one.
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages, const std::u16string& commandLine,
-               int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false,
-               TWaitScope scope = wsHandOvers);
+               int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false, TWaitScope scope = wsHandOvers);
 
 // A process RunAndWait's start has set going and nobody has waited for yet.
 // Its handles are closed when it goes, waited for or not; the process itself is

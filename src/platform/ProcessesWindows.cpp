@@ -41,9 +41,9 @@ std::u16string DrivePath(const std::u16string& device) {
         wchar_t target[MAX_PATH] = {};
         if (!QueryDosDeviceW(drive, target, MAX_PATH)) continue;
         const std::u16string prefix = FromWide(target, wcslen(target)) + u"\\";
-        if (device.size() > prefix.size() && CompareStringOrdinal(Wide(device), static_cast<int>(prefix.size()),
-                                                                   Wide(prefix), static_cast<int>(prefix.size()),
-                                                                   TRUE) == CSTR_EQUAL) {
+        if (device.size() > prefix.size() &&
+            CompareStringOrdinal(Wide(device), static_cast<int>(prefix.size()), Wide(prefix),
+                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL) {
             return FromWide(drive, 2) + device.substr(prefix.size() - 1);
         }
     }

@@ -329,7 +329,8 @@ public:
         const std::wstring copy = folder + L"\\velmora_test_child.exe";
         ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), copy.c_str(), FALSE));
         const std::wstring middle = ProgramDirectory() + L"velmora_test_child.exe --spawn \"" + copy + L" --log " +
-                                    log_ + L" P1 --sleep 2500 --remove HKLM\\" + kUninstallKey + L"P1 32\" --sleep 1000";
+                                    log_ + L" P1 --sleep 2500 --remove HKLM\\" + kUninstallKey +
+                                    L"P1 32\" --sleep 1000";
         Install(L"P1", L"HKLM", 32, false, L"", Wrapped(middle));
     }
     // A 64-bit product's uninstaller that only the 64-bit System32 holds

@@ -49,7 +49,10 @@ public:
     bool GetExitCodeProcess(H, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
     bool CloseHandle(H handle) override {
         if (handle > 0x1000) return --open, true;
-        return calls.push_back(handle == 0x100 ? "close process" : handle == 0x300 ? "close job" : "close thread"), true;
+        return calls.push_back(handle == 0x100   ? "close process"
+                               : handle == 0x300 ? "close job"
+                                                 : "close thread"),
+               true;
     }
     void Sleep(std::uint32_t ms) override { ++now, calls.push_back("sleep " + std::to_string(ms)); }
     bool QueryWow64(bool* isWow64) override { return *isWow64 = wow64, true; }

@@ -195,8 +195,7 @@ TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
         const Process running(L"\"" + copy + L"\" --sleep 30000");
         if (SystemProcesses().ProcessImagePath(running.Id(), &image))
             EXPECT_EQ(_wcsicmp(Wide(image), copy.c_str()), 0) << ToUtf8(image);
-        else
-            std::printf("[  NOTE    ] this Wine reads no process's image by its id\n");
+        else std::printf("[  NOTE    ] this Wine reads no process's image by its id\n");
     }
     EXPECT_FALSE(SystemProcesses().ProcessImagePath(0, &image));
     DeleteFileW(copy.c_str());
