@@ -3,7 +3,7 @@
 set -eu
 export DEBIAN_FRONTEND=noninteractive
 
-PKGS="g++ cmake make python3 googletest clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick gnuplot-nox nsis zip unzip"
+PKGS="g++ cmake make python3 googletest clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth x11-utils fonts-wqy-microhei fonts-wine imagemagick gnuplot-nox nsis wixl zip unzip"
 [ -n "${VELMORA_EXTRA_PKGS:-}" ] && PKGS="$PKGS $VELMORA_EXTRA_PKGS"
 
 missing=""

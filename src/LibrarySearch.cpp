@@ -13,6 +13,8 @@
 
 #include "LibrarySearch.h"
 
+#include <string>
+
 namespace velmora {
 
 void LoadLibrariesFromSystemFolderOnly() {
@@ -26,6 +28,17 @@ void LoadLibrariesFromSystemFolderOnly() {
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Without it, this at least takes the current directory out of the search.
     SetDllDirectoryW(L"");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    std::wstring path(MAX_PATH, L'\0');
+    const UINT length = GetSystemDirectoryW(&path[0], MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    path.resize(length);
+    path += L'\\';
+    path += name;
+    // Its own dependencies are looked for beside it, in the system folder.
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <vector>
 
+#include "LibrarySearch.h"
 #include "frmOrvUninstallMainLogic.h"
 #include "platform/Processes.h"
 #include "unitOrvCInstallUtils.h"
@@ -27,7 +28,7 @@ Function User32Function(const char* name) {
 int MonitorDpi(HMONITOR monitor) {
     using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
     static const auto getDpiForMonitor = [] {
-        const HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        const HMODULE shcore = LoadSystemLibrary(L"shcore.dll");
         return shcore ? reinterpret_cast<GetDpiForMonitorFunction>(
                             reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
                       : nullptr;
@@ -216,11 +217,17 @@ void TOrvUninstallMainForm::ScaleTo(int dpi) {
 }
 
 void TOrvUninstallMainForm::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
-    if (ListView.Handle()) ScaleTo(HIWORD(wParam));
+    const int windowDpi = dpi_;
+    const int dpi = HIWORD(wParam);
+    if (ListView.Handle() && dpi != windowDpi) ScaleTo(dpi);
     // The suggested rectangle keeps the window where the user put it, at the new scale.
     const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
-    SetWindowPos(Handle(), nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT current = {};
+    GetWindowRect(Handle(), &current);
+    const TBounds at = DpiChangedBounds(
+        windowDpi, dpi, {current.left, current.top, current.right - current.left, current.bottom - current.top},
+        {suggested.left, suggested.top, suggested.right - suggested.left, suggested.bottom - suggested.top});
+    SetWindowPos(Handle(), nullptr, at.Left, at.Top, at.Width, at.Height, SWP_NOZORDER | SWP_NOACTIVATE);
     // Also when the client size stayed the same, the new sizes need the layout.
     if (!loading_) FormResize();
 }

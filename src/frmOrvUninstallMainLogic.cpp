@@ -7,7 +7,8 @@ namespace velmora {
 const char16_t kHandOffProgram[] = u"Drisk.x64";
 
 THandOffRun::THandOffRun(IProcesses& processes)
-    : tried_(IsWow64(processes)), process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide) : std::nullopt) {}
+    : tried_(IsWow64(processes)),
+      process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide, 0, false, wsProcessOnly) : std::nullopt) {}
 
 void THandOffRun::Wait(const ProcessMessagesProc& processMessages) {
     if (process_) process_->Wait(processMessages);
@@ -22,7 +23,7 @@ void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes
     if (startedAhead && startedAhead->Tried()) {
         startedAhead->Wait(processMessages);
     } else {
-        RunAndWait(processes, processMessages, kHandOffProgram, kSwHide);
+        RunAndWait(processes, processMessages, kHandOffProgram, kSwHide, 0, false, wsProcessOnly);
     }
     inventory.LoadFromHandOffFile();
 }
@@ -44,7 +45,7 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
     for (int row = view.RowCount() - 1; row >= 0; --row) {
         if (!view.RowChecked(row)) continue;
         if (const TOrvUninstallInfo* entry = view.RowEntry(row)) {
-            RunAndWait(processes, processMessages, entry->UninstallString, kSwShow, view.Window(),
+            RunAndWait(processes, processMessages, UninstallCommandLine(entry->UninstallString), kSwShow, view.Window(),
                        entry->KeyName.empty());
         }
     }
@@ -70,6 +71,64 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
         view.ClearRows();
         throw;
     }
+}
+
+namespace {
+
+char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+bool EqualsIgnoringCase(const std::u16string& text, const std::u16string& lower) {
+    if (text.size() != lower.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (Lower(text[i]) != lower[i]) return false;
+    }
+    return true;
+}
+
+bool IsHex(char16_t c) { return (c >= u'0' && c <= u'9') || (Lower(c) >= u'a' && Lower(c) <= u'f'); }
+
+// {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, hexadecimal digits in either case.
+bool IsProductCode(const std::u16string& text) {
+    if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != u'-' : !IsHex(text[i])) return false;
+    }
+    return true;
+}
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+
+}  // namespace
+
+std::u16string UninstallCommandLine(const std::u16string& stored) {
+    // The program: a quoted first token, or the text up to the first blank.
+    std::size_t end = 0;
+    std::u16string program;
+    if (!stored.empty() && stored[0] == u'"') {
+        const std::size_t close = stored.find(u'"', 1);
+        if (close == std::u16string::npos) return stored;
+        program = stored.substr(1, close - 1);
+        end = close + 1;
+    } else {
+        while (end < stored.size() && !IsBlank(stored[end])) ++end;
+        program = stored.substr(0, end);
+    }
+    const std::size_t slash = program.find_last_of(u"\\/");
+    const std::u16string name = slash == std::u16string::npos ? program : program.substr(slash + 1);
+    if (!EqualsIgnoringCase(name, u"msiexec") && !EqualsIgnoringCase(name, u"msiexec.exe")) return stored;
+    // The switch (after the blanks that end an unquoted program, or right after
+    // the closing quote), then the code, blanks allowed before it.
+    std::size_t at = end;
+    while (at < stored.size() && IsBlank(stored[at])) ++at;
+    if (at + 2 > stored.size()) return stored;
+    if ((stored[at] != u'/' && stored[at] != u'-') || Lower(stored[at + 1]) != u'i') return stored;
+    std::size_t code = at + 2;
+    while (code < stored.size() && IsBlank(stored[code])) ++code;
+    if (!IsProductCode(stored.substr(code))) return stored;
+    std::u16string removal = stored;
+    removal[at + 1] = stored[at + 1] == u'I' ? u'X' : u'x';
+    return removal;
 }
 
 std::u16string ExtractIconPath(const std::u16string& value) {
@@ -112,6 +171,11 @@ TPlacement FirstPlacement(const TBounds& desktop, int currentDpi, const std::fun
     const int dpi = dpiAt(placement.Bounds);
     if (dpi != currentDpi) placement = {dpi, centred(dpi)};
     return placement;
+}
+
+TBounds DpiChangedBounds(int windowDpi, int newDpi, const TBounds& current, const TBounds& suggested) {
+    if (newDpi != windowDpi) return suggested;
+    return {suggested.Left, suggested.Top, current.Width, current.Height};
 }
 
 }  // namespace velmora

@@ -78,6 +78,15 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
                       const std::function<std::unique_ptr<TOrvUninstallReader>()>& createInventory,
                       IProcesses& processes, const ProcessMessagesProc& processMessages);
 
+// The command line an entry's uninstall starts: the stored one, except for a
+// Windows Installer maintenance call, which Windows Installer itself stores
+// for the products it installs ("MsiExec.exe /I{product code}") and which
+// would only repair or change the product. That one becomes the same call with
+// /X, the removal Programs and Features makes. Exactly: msiexec or msiexec.exe,
+// with or without a path, quoted or not, letter case ignored; /I or -I; one
+// product code in braces; nothing else.
+std::u16string UninstallCommandLine(const std::u16string& stored);
+
 // The file path in a DisplayIcon value: the text before the first comma, with a
 // leading double quote and the last character removed when it starts with one.
 std::u16string ExtractIconPath(const std::u16string& value);
@@ -111,5 +120,12 @@ struct TPlacement {
 };
 TPlacement FirstPlacement(const TBounds& desktop, int currentDpi, const std::function<TBounds(int dpi)>& outerSize,
                           const std::function<int(const TBounds&)>& dpiAt);
+
+// Where the window goes when Windows tells it of a DPI change: the suggested
+// rectangle; but when the DPI is the window's already (Windows may send the
+// message for a hidden window's first move or at its first showing, after the
+// first placement has sized it), only the suggested position, at the current
+// size, so that nothing is scaled twice.
+TBounds DpiChangedBounds(int windowDpi, int newDpi, const TBounds& current, const TBounds& suggested);
 
 }  // namespace velmora

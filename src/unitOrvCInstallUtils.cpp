@@ -1,8 +1,11 @@
 #include "unitOrvCInstallUtils.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
+
+#include "platform/UniqueAny.h"
 
 #ifdef _WIN32
 #include "platform/Application.h"
@@ -47,6 +50,8 @@ public:
     ~TNativeFileSystem() {
         if (off_) processes_.Wow64RevertWow64FsRedirection(old_);
     }
+    // Whether redirection is off for this scope.
+    bool Off() const { return off_; }
 
 private:
     IProcesses& processes_;
@@ -92,13 +97,15 @@ bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& pr
 
 // The processes a started process set going, directly or through processes it
 // started. Each is held open while known, so its id cannot be reused; a process
-// counts as a child of a known one when it names that id as its parent and was
+// counts as a child of a known one when it names that id as its parent, was not
+// listed before the start (the pair of ids a snapshot then gave), and was
 // created after it (an older process with the same parent id had an earlier
 // holder of that id as its parent). A job that the started process was put in
 // holds all of them, also those whose parent has ended before anybody looked.
 class TDescendants {
 public:
-    TDescendants(IProcesses& processes, ProcessHandle root, ProcessHandle job) : processes_(processes), job_(job) {
+    TDescendants(IProcesses& processes, ProcessHandle root, ProcessHandle job, std::vector<ProcessEntry> before)
+        : processes_(processes), job_(job), before_(std::move(before)) {
         std::uint64_t created = 0;
         if (processes_.ProcessCreationTime(root, &created)) {
             known_.push_back({processes_.GetProcessId(root), created, root, false});
@@ -112,8 +119,14 @@ public:
         bool unopened = false;
     };
 
+    // A fresh look for new descendants, which are held open from then on.
+    void Look() {
+        if (!known_.empty()) Discover(processes_.ProcessSnapshot(), {});
+    }
+
     // The known descendants that still run from a temporary folder, after a
-    // fresh look for new ones; and whether one that cannot be opened still runs.
+    // fresh look for new ones; and whether one that cannot be opened, and may
+    // be such a copy, still runs.
     TRunning RunningHandOvers() {
         TRunning running;
         if (known_.empty()) return running;
@@ -126,11 +139,7 @@ public:
             }
         }
         running.unopened = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& process) {
-            return process.inJob
-                       ? Contains(members, process.id)
-                       : std::any_of(snapshot.begin(), snapshot.end(), [&](const ProcessEntry& entry) {
-                             return entry.th32ProcessID == process.id && entry.th32ParentProcessID == process.parentId;
-                         });
+            return process.inJob ? Contains(members, process.id) : Listed(snapshot, {process.id, process.parentId});
         });
         return running;
     }
@@ -154,6 +163,12 @@ private:
     static bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
         return std::find(ids.begin(), ids.end(), id) != ids.end();
     }
+    static bool Listed(const std::vector<ProcessEntry>& snapshot, const ProcessEntry& process) {
+        return std::any_of(snapshot.begin(), snapshot.end(), [&](const ProcessEntry& entry) {
+            return entry.th32ProcessID == process.th32ProcessID &&
+                   entry.th32ParentProcessID == process.th32ParentProcessID;
+        });
+    }
 
     void Discover(const std::vector<ProcessEntry>& snapshot, const std::vector<std::uint32_t>& members) {
         std::vector<std::uint32_t> passedOver;
@@ -167,6 +182,9 @@ private:
                 if (!parent) continue;
                 const std::uint64_t parentCreated = parent->created;
                 passedOver.push_back(entry.th32ProcessID);
+                // Ran before the start: its parent id names an earlier holder
+                // (csrss.exe, wininit.exe and winlogon.exe name a dead smss.exe).
+                if (Listed(before_, entry)) continue;
                 const ProcessHandle handle = processes_.OpenProcess(entry.th32ProcessID);
                 if (!handle) {
                     NoteUnopened({entry.th32ProcessID, entry.th32ParentProcessID, false});
@@ -175,12 +193,13 @@ private:
                 found |= Add(entry.th32ProcessID, handle, parentCreated);
             }
         }
-        // The job's members, whoever their parents were. One that ended between
-        // the list and the opening may have left its id to a stranger: a member
-        // is kept only when the job still lists its id once it is held open.
+        // The job's members, whoever their parents were, also one the parent
+        // search passed over. One that ended between the list and the opening
+        // may have left its id to a stranger: a member is kept only when the job
+        // still lists its id once it is held open.
         std::vector<std::pair<std::uint32_t, ProcessHandle>> opened;
         for (const std::uint32_t id : members) {
-            if (IsKnown(id) || Contains(passedOver, id)) continue;
+            if (IsKnown(id)) continue;
             if (const ProcessHandle handle = processes_.OpenProcess(id)) {
                 opened.emplace_back(id, handle);
             } else {
@@ -191,7 +210,8 @@ private:
         const std::vector<std::uint32_t> still = processes_.JobProcessIds(job_);
         for (const auto& [id, handle] : opened) {
             if (Contains(still, id)) {
-                Add(id, handle, 0);
+                // Never older than the started process.
+                Add(id, handle, known_.front().created);
             } else {
                 processes_.CloseHandle(handle);
             }
@@ -203,16 +223,24 @@ private:
         TProcessHandle owner(processes_, handle);
         std::uint64_t created = 0;
         if (!processes_.ProcessCreationTime(handle, &created) || created < parentCreated) return false;
-        known_.push_back({id, created, handle, IsTemporary(handle)});
+        std::u16string image;
+        known_.push_back(
+            {id, created, handle, processes_.QueryFullProcessImageNameW(handle, &image) && IsTemporary(image)});
         opened_.push_back(std::move(owner));
         return true;
     }
 
+    // One that cannot be opened is waited for only while it may be a copy
+    // handed over to: when its image can be read without a handle, only from
+    // a temporary folder. Whatever ran before the start was passed over already.
     void NoteUnopened(const Unopened& process) {
         const bool noted = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& other) {
             return other.id == process.id && other.parentId == process.parentId && other.inJob == process.inJob;
         });
-        if (!noted) unopened_.push_back(process);
+        if (noted || before_.empty()) return;
+        std::u16string image;
+        if (processes_.ProcessImagePath(process.id, &image) && !IsTemporary(image)) return;
+        unopened_.push_back(process);
     }
 
     bool IsKnown(std::uint32_t id) const { return KnownById(id) != nullptr; }
@@ -223,9 +251,7 @@ private:
         return nullptr;
     }
 
-    bool IsTemporary(ProcessHandle handle) {
-        std::u16string image;
-        if (!processes_.QueryFullProcessImageNameW(handle, &image)) return false;
+    bool IsTemporary(const std::u16string& image) {
         if (!temporaryDirectoriesRead_) {
             temporaryDirectories_ = processes_.TemporaryDirectories();
             temporaryDirectoriesRead_ = true;
@@ -238,6 +264,9 @@ private:
 
     IProcesses& processes_;
     ProcessHandle job_;
+    // The machine's processes just before the start; empty when that snapshot
+    // failed, and then no process that cannot be opened holds the wait.
+    const std::vector<ProcessEntry> before_;
     // The started process first, which is not this object's to close.
     std::vector<Known> known_;
     std::vector<TProcessHandle> opened_;
@@ -247,17 +276,15 @@ private:
 };
 
 // Polls between fresh looks while only a descendant that cannot be opened holds
-// the wait.
-constexpr int kUnopenedPolls = 25;
+// the wait, and while a started process that is in no job runs.
+constexpr int kLookPolls = 25;
 
 // Many uninstallers copy themselves into a temporary folder, start the copy and
 // end at once; the copy does the work. Wait, in the same way, while any process
 // the started one set going still runs from a temporary folder, or cannot be
 // looked at. Whatever it left running elsewhere (a browser, a tray program) does
 // not hold the wait.
-void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, ProcessHandle root,
-                     ProcessHandle job) {
-    TDescendants descendants(processes, root, job);
+void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, TDescendants& descendants) {
     for (;;) {
         const TDescendants::TRunning running = descendants.RunningHandOvers();
         if (running.handles.empty() && !running.unopened) return;
@@ -267,8 +294,38 @@ void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMe
             return std::any_of(running.handles.begin(), running.handles.end(),
                                [&](ProcessHandle process) { return HasEnded(processes, process); });
         };
-        Poll(processes, processMessages, oneEnded, running.unopened ? kUnopenedPolls : -1);
+        Poll(processes, processMessages, oneEnded, running.unopened ? kLookPolls : -1);
     }
+}
+
+// Lets the job go: processes its members start from now on stay out of it (an
+// Explorer an uninstaller restarted, and what the user starts from it), then
+// its handle is closed, which ends nothing.
+void ReleaseJob(IProcesses& processes, ProcessHandle job) {
+    processes.SetInformationJobObject(job, kJobObjectLimitBreakawayOk | kJobObjectLimitSilentBreakawayOk);
+    processes.CloseHandle(job);
+}
+
+// A job for the process created suspended, before it runs: every process it
+// starts goes into it, and theirs. Its members may break away when they ask.
+// 0 where there is none (Windows 7, where jobs do not nest) or it cannot be set.
+ProcessHandle PutInJob(IProcesses& processes, ProcessHandle process) {
+    const ProcessHandle job = processes.CreateJobObjectW();
+    if (!job) return 0;
+    if (!processes.SetInformationJobObject(job, kJobObjectLimitBreakawayOk) ||
+        !processes.AssignProcessToJobObject(job, process)) {
+        processes.CloseHandle(job);
+        return 0;
+    }
+    return job;
+}
+
+// A path in the 64-bit System32, found with redirection off, as a 32-bit
+// process reaches it with redirection on: through the Sysnative alias.
+std::u16string ReachableWithRedirection(IProcesses& processes, const std::u16string& path) {
+    const std::u16string system = processes.GetSystemDirectoryW() + u"\\";
+    if (system.size() < 2 || !StartsWithIgnoringCase(path, system)) return path;
+    return processes.GetWindowsDirectoryW() + u"\\Sysnative\\" + path.substr(system.size());
 }
 
 }  // namespace
@@ -297,7 +354,7 @@ bool SplitCommandLine(IProcesses& processes, const std::u16string& commandLine, 
 }
 
 std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine, int showWindow,
-                                            WindowHandle owner, bool nativeFileSystem) {
+                                            WindowHandle owner, bool nativeFileSystem, TWaitScope scope) {
     if (commandLine.size() > kMaxCommandLine) return std::nullopt;
     std::vector<char16_t> buffer(std::max(commandLine.size() + 1, kMinimumCommandBuffer), u'\0');
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
@@ -306,73 +363,92 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     startup.dwFlags = kStartfUseShowWindow;
     startup.wShowWindow = static_cast<std::uint16_t>(showWindow);
 
+    const bool handOvers = scope == wsHandOvers;
+    // Whatever runs now is no descendant of what starts next.
+    std::vector<ProcessEntry> before = handOvers ? processes.ProcessSnapshot() : std::vector<ProcessEntry>{};
     ProcessRecord child;
+    ShellStartRecord start;
     bool created = false;
     {
-        // The start alone sees the 64-bit file system, when asked for; nothing
-        // else happens before the process's own view is back.
+        // Process creation alone, with its error and the program's lookup, sees
+        // the 64-bit file system when asked for: libraries load and the shell
+        // runs with the process's own view.
         const TNativeFileSystem view(processes, nativeFileSystem);
-        created = processes.CreateProcessW(buffer.data(), kCreateNewConsole | kNormalPriorityClass | kCreateSuspended,
-                                           startup, &child);
+        created = processes.CreateProcessW(
+            buffer.data(), kCreateNewConsole | kNormalPriorityClass | (handOvers ? kCreateSuspended : 0), startup,
+            &child);
         if (!created) {
             // A program that needs administrator rights can only be started by
             // the shell, which asks the user for consent. Any other failure, a
             // refused consent included, is a command line that cannot be started.
             if (processes.GetLastError() != kErrorElevationRequired) return std::nullopt;
-            ShellStartRecord start;
             if (!SplitCommandLine(processes, commandLine, start.lpFile, start.lpParameters)) return std::nullopt;
-            start.hwnd = owner;
-            start.nShow = showWindow;
-            if (!processes.ShellExecuteExW(start, &child.hProcess) || !child.hProcess) return std::nullopt;
+            if (view.Off()) start.lpFile = ReachableWithRedirection(processes, start.lpFile);
         }
+    }
+    if (!created) {
+        start.hwnd = owner;
+        start.nShow = showWindow;
+        if (!processes.ShellExecuteExW(start, &child.hProcess) || !child.hProcess) return std::nullopt;
     }
     ProcessHandle job = 0;
-    if (created) {
-        // In a job before it runs, the process takes every process it starts
-        // into it, and theirs: the wait finds a copy handed over to through a
-        // process that has ended. Where it cannot be put in one (Windows 7, where
-        // jobs do not nest), the search by parent alone remains.
-        job = processes.CreateJobObjectW();
-        if (job && !processes.AssignProcessToJobObject(job, child.hProcess)) {
-            processes.CloseHandle(job);
-            job = 0;
-        }
+    if (created && handOvers) {
+        // The wait finds a copy handed over to through a process that has ended.
+        // Where there is no job, the search by parent alone remains.
+        job = PutInJob(processes, child.hProcess);
         processes.ResumeThread(child.hThread);
     }
-    return TRunningProcess(processes, child, job);
+    return TRunningProcess(processes, child, job, scope, std::move(before));
 }
 
 TRunningProcess::TRunningProcess(TRunningProcess&& other) noexcept
     : processes_(other.processes_),
       child_(std::exchange(other.child_, ProcessRecord{})),
-      job_(std::exchange(other.job_, 0)) {}
+      job_(std::exchange(other.job_, 0)),
+      scope_(other.scope_),
+      before_(std::move(other.before_)) {}
 
 TRunningProcess::~TRunningProcess() {
     // The process handle, then the thread's, then the job's (which ends nothing).
     if (child_.hProcess) processes_->CloseHandle(child_.hProcess);
     if (child_.hThread) processes_->CloseHandle(child_.hThread);
-    if (job_) processes_->CloseHandle(job_);
+    if (job_) ReleaseJob(*processes_, job_);
 }
 
 int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
     if (!child_.hProcess) return -1;
+    IProcesses& processes = *processes_;
+    const ProcessHandle jobHandle = std::exchange(job_, 0);
     // Closed however the wait ends: the process handle, then the thread's, then the job's.
-    const TProcessHandle job(*processes_, std::exchange(job_, 0));
-    const TProcessHandle thread(*processes_, std::exchange(child_.hThread, 0));
-    const TProcessHandle process(*processes_, child_.hProcess);
+    const scope_exit job([&] {
+        if (jobHandle) ReleaseJob(processes, jobHandle);
+    });
+    const TProcessHandle thread(processes, std::exchange(child_.hThread, 0));
+    const TProcessHandle process(processes, child_.hProcess);
     const ProcessHandle handle = std::exchange(child_.hProcess, 0);
 
-    Poll(*processes_, processMessages, [&] { return HasEnded(*processes_, handle); });
-    processes_->WaitForSingleObject(handle, kInfinite);
+    std::optional<TDescendants> descendants;
+    if (scope_ == wsHandOvers) descendants.emplace(processes, handle, jobHandle, std::move(before_));
+    // In no job, a process the started one set going may end before it and
+    // leave its own children with a parent nobody knew: look while it runs too.
+    const bool lookWhileRunning = descendants && !jobHandle;
+    int polls = 0;
+    Poll(processes, processMessages, [&] {
+        if (HasEnded(processes, handle)) return true;
+        if (lookWhileRunning && ++polls % kLookPolls == 0) descendants->Look();
+        return false;
+    });
+    processes.WaitForSingleObject(handle, kInfinite);
     std::uint32_t exitCode = 0;
-    processes_->GetExitCodeProcess(handle, &exitCode);
-    WaitForHandOver(*processes_, processMessages, handle, job.Get());
+    processes.GetExitCodeProcess(handle, &exitCode);
+    if (descendants) WaitForHandOver(processes, processMessages, *descendants);
     return static_cast<int>(exitCode);
 }
 
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages, const std::u16string& commandLine,
-               int showWindow, WindowHandle owner, bool nativeFileSystem) {
-    std::optional<TRunningProcess> child = StartProcess(processes, commandLine, showWindow, owner, nativeFileSystem);
+               int showWindow, WindowHandle owner, bool nativeFileSystem, TWaitScope scope) {
+    std::optional<TRunningProcess> child =
+        StartProcess(processes, commandLine, showWindow, owner, nativeFileSystem, scope);
     return child ? child->Wait(processMessages) : -1;
 }
 

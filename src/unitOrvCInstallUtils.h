@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Processes.h"
 
@@ -17,24 +18,31 @@ using ProcessMessagesProc = std::function<void()>;
 // The longest command line process creation accepts, without its null.
 constexpr std::size_t kMaxCommandLine = 32766;
 
+// How far a wait follows what it started: the process and whatever copy it
+// hands over to (an uninstaller), or the process alone (the companion, which
+// starts nothing).
+enum TWaitScope { wsHandOvers, wsProcessOnly };
+
 // Starts the command line in a new console with the given show state and waits
 // for its end, servicing messages between polls. A program that needs
 // administrator rights is started through the shell instead, which asks for
 // consent in front of owner. When the child has ended, the wait goes on while a
-// copy it handed over to runs from a temporary folder. Answers the child's exit
+// copy it handed over to runs from a temporary folder (with wsProcessOnly, the
+// child alone is started and waited for). Answers the child's exit
 // code, or -1 when it cannot be started (also when the command line is too long
 // or the consent is refused). With nativeFileSystem, a 32-bit process on 64-bit
 // Windows starts it as a 64-bit one would: System32 is the 64-bit one.
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages, const std::u16string& commandLine,
-               int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false);
+               int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false, TWaitScope scope = wsHandOvers);
 
 // A process RunAndWait's start has set going and nobody has waited for yet.
 // Its handles are closed when it goes, waited for or not; the process itself is
 // never ended.
 class TRunningProcess {
 public:
-    TRunningProcess(IProcesses& processes, const ProcessRecord& child, ProcessHandle job = 0)
-        : processes_(&processes), child_(child), job_(job) {}
+    TRunningProcess(IProcesses& processes, const ProcessRecord& child, ProcessHandle job, TWaitScope scope,
+                    std::vector<ProcessEntry> before)
+        : processes_(&processes), child_(child), job_(job), scope_(scope), before_(std::move(before)) {}
     TRunningProcess(TRunningProcess&& other) noexcept;
     TRunningProcess& operator=(TRunningProcess&&) = delete;
     ~TRunningProcess();
@@ -48,11 +56,15 @@ private:
     ProcessRecord child_;
     // The job the process was put in, or 0.
     ProcessHandle job_;
+    TWaitScope scope_;
+    // The machine's processes just before the start.
+    std::vector<ProcessEntry> before_;
 };
 
 // RunAndWait's start alone: nothing when the command line cannot be started.
 std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine, int showWindow,
-                                            WindowHandle owner = 0, bool nativeFileSystem = false);
+                                            WindowHandle owner = 0, bool nativeFileSystem = false,
+                                            TWaitScope scope = wsHandOvers);
 
 // Reads a command line as process creation does when given no application
 // name: a quoted first token is the program (all the rest when the quote is not

@@ -182,9 +182,14 @@ void TApplication::ShowException(const std::u16string& message) {
     const HWND focus = GetFocus();
     HWND owner = active ? active : (hidden ? GetLastActivePopup(hidden) : nullptr);
     // The hidden window has no task-bar button, and a box it owned would have
-    // none either: before the main window exists (an error at start-up) the box
-    // stands alone, with a button of its own to find it by.
-    if (owner == hidden) owner = nullptr;
+    // none either. While no main window is visible (an error at start-up) the
+    // box stands alone, with a button of its own to find it by; once one is,
+    // the box is the main window's, in front of it even when another program
+    // is active, so that it never hides behind the window it blocks.
+    if (!owner || owner == hidden) {
+        const HWND main = mainForm_ ? mainForm_->Handle() : nullptr;
+        owner = main && IsWindowVisible(main) ? main : nullptr;
+    }
     UINT flags = MB_OK | MB_ICONSTOP;
     DWORD layout = 0;
     if (GetProcessDefaultLayout(&layout) && (layout & LAYOUT_RTL)) flags |= MB_RTLREADING;

@@ -29,6 +29,8 @@ constexpr std::uint32_t kStartfUseShowWindow = 0x1;
 constexpr std::uint32_t kCreateSuspended = 0x4;
 constexpr std::uint32_t kCreateNewConsole = 0x10;
 constexpr std::uint32_t kNormalPriorityClass = 0x20;
+constexpr std::uint32_t kJobObjectLimitBreakawayOk = 0x800;
+constexpr std::uint32_t kJobObjectLimitSilentBreakawayOk = 0x1000;
 
 // The fields of STARTUPINFOW that Velmora sets; the binding gives the size and
 // zeroes the rest.
@@ -94,17 +96,22 @@ public:
     virtual bool ProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) = 0;
     // QueryFullProcessImageNameW, in its long form.
     virtual bool QueryFullProcessImageNameW(ProcessHandle process, std::u16string* path) = 0;
+    // The image of a process that need not be opened (NtQuerySystemInformation's
+    // SystemProcessIdInformation, looked up at run time), as a drive-letter path
+    // in its long form; false when it cannot be read.
+    virtual bool ProcessImagePath(std::uint32_t processId, std::u16string* path) = 0;
     // The user's temporary directory (GetTempPathW) and the Windows one, in
     // their long forms, each with a trailing backslash.
     virtual std::vector<std::u16string> TemporaryDirectories() = 0;
 
     // ResumeThread.
     virtual std::uint32_t ResumeThread(ProcessHandle thread) = 0;
-    // CreateJobObjectW without a name or attributes, whose processes may break
-    // away when they ask (JOB_OBJECT_LIMIT_BREAKAWAY_OK); closing it ends
-    // nothing. 0 when it cannot be made, and before Windows 8, where jobs do
-    // not nest.
+    // CreateJobObjectW without a name or attributes; closing it ends nothing.
+    // 0 when it cannot be made, and before Windows 8, where jobs do not nest.
     virtual ProcessHandle CreateJobObjectW() = 0;
+    // SetInformationJobObject with JobObjectExtendedLimitInformation whose only
+    // limit flags are these.
+    virtual bool SetInformationJobObject(ProcessHandle job, std::uint32_t limitFlags) = 0;
     virtual bool AssignProcessToJobObject(ProcessHandle job, ProcessHandle process) = 0;
     // QueryInformationJobObject's JobObjectBasicProcessIdList: the ids of the
     // job's running processes, all of them.
@@ -113,6 +120,9 @@ public:
     // calling thread; both fail elsewhere.
     virtual bool Wow64DisableWow64FsRedirection(void** oldValue) = 0;
     virtual bool Wow64RevertWow64FsRedirection(void* oldValue) = 0;
+    // GetSystemDirectoryW and GetWindowsDirectoryW, without a trailing backslash.
+    virtual std::u16string GetSystemDirectoryW() = 0;
+    virtual std::u16string GetWindowsDirectoryW() = 0;
 };
 
 IProcesses& SystemProcesses();

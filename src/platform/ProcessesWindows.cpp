@@ -28,6 +28,28 @@ std::u16string WithBackslash(std::u16string path) {
     return path;
 }
 
+// A device path (\\Device\\HarddiskVolume3\\...) as the drive-letter path that
+// names the same file; empty when no drive maps it.
+std::u16string DrivePath(const std::u16string& device) {
+    // A path already in drive-letter form, behind the object manager's prefix.
+    if (device.rfind(u"\\??\\", 0) == 0) return device.substr(4);
+    if (device.size() >= 2 && device[1] == u':') return device;
+    const DWORD drives = GetLogicalDrives();
+    for (int letter = 0; letter < 26; ++letter) {
+        if (!(drives & (1u << letter))) continue;
+        const wchar_t drive[3] = {static_cast<wchar_t>(L'A' + letter), L':', L'\0'};
+        wchar_t target[MAX_PATH] = {};
+        if (!QueryDosDeviceW(drive, target, MAX_PATH)) continue;
+        const std::u16string prefix = FromWide(target, wcslen(target)) + u"\\";
+        if (device.size() > prefix.size() &&
+            CompareStringOrdinal(Wide(device), static_cast<int>(prefix.size()), Wide(prefix),
+                                 static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL) {
+            return FromWide(drive, 2) + device.substr(prefix.size() - 1);
+        }
+    }
+    return std::u16string();
+}
+
 // Where process creation looks for a program named without a directory, in its order.
 std::u16string ProgramSearchPath() {
     std::u16string program = ProgramPath();
@@ -164,12 +186,46 @@ public:
         return true;
     }
 
+    bool ProcessImagePath(std::uint32_t processId, std::u16string* path) override {
+        // Undocumented in the headers, stable since Vista: the image of any
+        // process by its id, as a device path, with no handle to it.
+        struct ProcessIdInformation {
+            HANDLE ProcessId;
+            USHORT Length;
+            USHORT MaximumLength;
+            PWSTR Buffer;
+        };
+        constexpr ULONG kSystemProcessIdInformation = 88;
+        constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+        using QueryFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+        static const auto query = reinterpret_cast<QueryFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+        if (!query || !processId) return false;
+        std::vector<wchar_t> buffer(MAX_PATH);
+        ProcessIdInformation info;
+        for (;;) {
+            info.ProcessId = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(processId));
+            info.Length = 0;
+            info.MaximumLength = static_cast<USHORT>(buffer.size() * sizeof(wchar_t));
+            info.Buffer = buffer.data();
+            const LONG status = query(kSystemProcessIdInformation, &info, sizeof info, nullptr);
+            if (status >= 0) break;
+            // Too small: the answer says how much the name needs.
+            if (status != kStatusInfoLengthMismatch || info.MaximumLength <= buffer.size() * sizeof(wchar_t))
+                return false;
+            buffer.resize(info.MaximumLength / sizeof(wchar_t));
+        }
+        const std::u16string image = DrivePath(FromWide(buffer.data(), info.Length / sizeof(wchar_t)));
+        if (image.empty()) return false;
+        *path = LongPath(image);
+        return true;
+    }
+
     std::vector<std::u16string> TemporaryDirectories() override {
         std::vector<std::u16string> directories;
         const std::u16string user = Filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
         if (!user.empty()) directories.push_back(WithBackslash(LongPath(user)));
-        const std::u16string windows =
-            Filled([](wchar_t* buffer, DWORD size) { return GetWindowsDirectoryW(buffer, size); });
+        const std::u16string windows = GetWindowsDirectoryW();
         if (!windows.empty()) directories.push_back(WithBackslash(LongPath(WithBackslash(windows) + u"Temp")));
         return directories;
     }
@@ -183,17 +239,26 @@ public:
         return ::Wow64RevertWow64FsRedirection(oldValue) != FALSE;
     }
 
+    std::u16string GetSystemDirectoryW() override {
+        return Filled([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
+    }
+    std::u16string GetWindowsDirectoryW() override {
+        return Filled([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
+    }
+
     ProcessHandle CreateJobObjectW() override {
         // Jobs nest from Windows 8 on. Before, a process in a job cannot put its
         // children in a job of its own: an uninstaller that does would fail.
         if (!IsWindows8OrGreater()) return 0;
-        const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
-        if (!job) return 0;
+        return FromHandle(::CreateJobObjectW(nullptr, nullptr));
+    }
+
+    bool SetInformationJobObject(ProcessHandle job, std::uint32_t limitFlags) override {
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
         ZeroMemory(&limits, sizeof limits);
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-        ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-        return FromHandle(job);
+        limits.BasicLimitInformation.LimitFlags = limitFlags;
+        return ::SetInformationJobObject(ToHandle(job), JobObjectExtendedLimitInformation, &limits, sizeof limits) !=
+               FALSE;
     }
 
     bool AssignProcessToJobObject(ProcessHandle job, ProcessHandle process) override {

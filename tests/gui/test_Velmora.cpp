@@ -20,6 +20,8 @@ namespace velmora::gui {
 using namespace velmora::testing;
 
 const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// The test product that Windows Installer installs (tests/windows/msi).
+const std::wstring kMsiProductCode = L"{5E1F0C3A-7B42-4D19-9A61-2C8D4E7F3B10}";
 
 // A copy of the child program in the 64-bit System32 alone.
 const std::wstring kSystemChild =
@@ -38,6 +40,8 @@ protected:
     }
     ~Velmora() override {
         RunProgram(L"taskkill.exe /f /im velmora_test_child.exe");
+        if (msi_) RunProgram(L"msiexec.exe /x " + kMsiProductCode + L" /qn");
+        if (windows7_) RunProgram(L"reg.exe delete HKCU\\Software\\Wine\\AppDefaults\\Velmora.exe /f");
         DeleteFileW(kSystemChild.c_str());
         rows_.reset();
         process_.reset();
@@ -126,6 +130,9 @@ protected:
 
     std::wstring dir_ = TempFile(L"gui") + L"\\", log_ = TempFile(L"uninstall") + L".log";
     std::unique_ptr<Process> process_;
+    bool msi_ = false, windows7_ = false;
+    // A file the uninstall command must have removed.
+    std::wstring gone_;
     HWND main_ = nullptr, list_ = nullptr, uninstall_ = nullptr, exit_ = nullptr;
     std::unique_ptr<RemoteListView> rows_;
 };
@@ -303,6 +310,29 @@ public:
                             DWORD(wrapped.size() + 1) * 2);
         }
     }
+    // A Windows Installer product: Windows Installer stores its maintenance call
+    // "MsiExec.exe /I{...}", which would only reconfigure it.
+    void MsiProduct() {
+        ASSERT_EQ(RunProgram(L"msiexec.exe /i \"" + ProgramDirectory() + L"velmora_msi_product.msi\" /qn"), 0);
+        msi_ = true;
+        gone_ = _wgetenv(L"ProgramFiles(x86)") + std::wstring(L"\\Velmora MSI Product\\readme.txt");
+        ASSERT_TRUE(FileExists(gone_));
+    }
+    // Where Windows reports 7 (to Velmora alone) no job is made: a wrapper
+    // runs a middle that starts a copy of the uninstaller in the temporary
+    // folder and ends before the wrapper does; only the copy logs and removes P1.
+    void WrapperChainOnWindows7() {
+        ASSERT_EQ(RunProgram(L"reg.exe add HKCU\\Software\\Wine\\AppDefaults\\Velmora.exe /v Version /d win7 /f"), 0);
+        windows7_ = true;
+        const std::wstring folder = TempFile(L"copy");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring copy = folder + L"\\velmora_test_child.exe";
+        ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), copy.c_str(), FALSE));
+        const std::wstring middle = ProgramDirectory() + L"velmora_test_child.exe --spawn \"" + copy + L" --log " +
+                                    log_ + L" P1 --sleep 2500 --remove HKLM\\" + kUninstallKey +
+                                    L"P1 32\" --sleep 1000";
+        Install(L"P1", L"HKLM", 32, false, L"", Wrapped(middle));
+    }
     // A 64-bit product's uninstaller that only the 64-bit System32 holds
     // (a 32-bit program reaches that folder as Sysnative).
     void InSystem32Alone() {
@@ -332,6 +362,7 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
     WaitForCommand();
     EXPECT_EQ(Log(log_), u.runs);
     EXPECT_EQ(Names(), u.left);
+    if (!gone_.empty()) EXPECT_FALSE(FileExists(gone_)) << "the product's file is still there";
     EXPECT_EQ(Focus(main_, list_), list_) << "the keyboard is not back on the list";
     for (const ListRow& row : rows_->Rows()) {  // a rebuild keeps no tick or selection; No changes nothing
         const auto was = std::find_if(before.begin(), before.end(), [&](auto& r) { return r.texts == row.texts; });
@@ -360,7 +391,9 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, UninstallCommand, ::testing::Values(
     // Each copy ends before the next uninstaller starts.
     Uninstall{"nsis", [](auto& t) { t.NsisProducts(false); }, {0, 1}, IDYES, kCopies, {}},
     Uninstall{"wrapper", [](auto& t) { t.NsisProducts(true); }, {0, 1}, IDYES, kCopies, {}},
+    Uninstall{"wrapper7", &UninstallCommand::WrapperChainOnWindows7, {0}, IDYES, {"P1 start", "P1 end"}, {}},
     Uninstall{"system32", &UninstallCommand::InSystem32Alone, {0}, IDYES, {"P1 start", "P1 end"}, {}},
+    Uninstall{"msi", &UninstallCommand::MsiProduct, {0}, IDYES, {}, {}},
     Uninstall{"closed", [](auto& t) { t.Products(L" --sleep 3000"); }, {1}, IDYES, {"P2 start", "P2 end"}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
@@ -392,13 +425,13 @@ TEST_F(Velmora, ScanErrorsAreShownTheListIsEmptiedAndTheNextCommandRebuildsIt) {
     WaitForCommand();
     rows_->SetTicked(0, true);
     Confirm(IDYES);
-    // Away while the uninstaller runs: the error box stands alone, the window disabled while it shows.
+    // Away while the uninstaller runs: the error box is the window's, which is disabled while it shows.
     const unique_hwnd other(
         CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
     WaitUntil([&] { return SetForegroundWindow(other.get()), GetForegroundWindow() == other.get(); }, "another window");
     const HWND error = WaitForMessageBox(process_->Id(), L"Velmora", 30000);
     EXPECT_EQ(ReadMessageBox(error).text, L"Invalid data type for 'DisplayName'");
-    EXPECT_EQ(ReadMessageBox(error).owner, nullptr);
+    EXPECT_EQ(ReadMessageBox(error).owner, main_);
     EXPECT_FALSE(IsWindowEnabled(main_));
     AnswerMessageBox(error, IDOK);
     WaitUntil([&] { return IsWindowEnabled(main_) != FALSE; }, "the window enabled again");

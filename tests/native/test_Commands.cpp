@@ -18,11 +18,12 @@ using Ids = std::vector<std::uint32_t>;
 using Snapshot = std::vector<ProcessEntry>;
 
 // Records every call; each child runs for `polls` polls and may do its work
-// when it starts (an uninstaller removing its entry).
+// when it starts (an uninstaller removing its entry). With `elevate`, process
+// creation asks for elevation and the shell starts the program.
 class FakeProcesses final : public IProcesses {
 public:
     using H = ProcessHandle;
-    bool startFails = false;
+    bool startFails = false, elevate = false;
     int polls = 0;
     bool wow64 = true;
     std::function<void(const std::u16string&)> onStart;
@@ -33,54 +34,88 @@ public:
     bool CreateProcessW(char16_t* line, std::uint32_t f, const StartupRecord& s, ProcessRecord* child) override {
         calls.push_back("create " + ToUtf8(line));
         startup = s, flags = f, remaining_ = polls;
-        if (!startFails && onStart) onStart(line);
-        return !startFails && (*child = {0x100, 0x200}, true);
+        if (!startFails && !elevate && onStart) onStart(line);
+        return !startFails && !elevate && (*child = {0x100, 0x200}, true);
     }
     std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t ms) override {
-        if (handle > 0x1000) return descendantPolls-- > 0 ? kWaitTimeout : kWaitObject0;
+        if (handle > 0x1000) {
+            const auto end = endsAt.find(static_cast<std::uint32_t>(handle - 0x1000));
+            if (end != endsAt.end()) return now < end->second ? kWaitTimeout : kWaitObject0;
+            return descendantPolls-- > 0 ? kWaitTimeout : kWaitObject0;
+        }
         calls.push_back(ms == kInfinite ? "wait infinite" : "wait " + std::to_string(ms));
         return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
     }
     bool GetExitCodeProcess(H, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
     bool CloseHandle(H handle) override {
         if (handle > 0x1000) return --open, true;
-        return calls.push_back(handle == 0x100 ? "close process" : "close thread"), true;
+        return calls.push_back(handle == 0x100   ? "close process"
+                               : handle == 0x300 ? "close job"
+                                                 : "close thread"),
+               true;
     }
-    void Sleep(std::uint32_t ms) override { calls.push_back("sleep " + std::to_string(ms)); }
+    void Sleep(std::uint32_t ms) override { ++now, calls.push_back("sleep " + std::to_string(ms)); }
     bool QueryWow64(bool* isWow64) override { return *isWow64 = wow64, true; }
-    // A failed start is a missing program; no fake child needs elevation or hands over.
-    long GetLastError() override { return kErrorFileNotFound; }
-    bool SearchPathW(const std::u16string&, std::u16string*) override { return false; }
-    bool ShellExecuteExW(const ShellStartRecord&, ProcessHandle*) override { return false; }
-    // The started process is number 10; `snapshot` lists the machine's processes
-    // at each look, and only those `openable` names can be opened (as 0x1000 +
-    // id), each running for `descendantPolls` tests, its image in `images` or
-    // unreadable. With `members`, the started process is in a job that lists
-    // them at each look.
+    // A failed start is a missing program, unless it asks for elevation.
+    long GetLastError() override { return elevate ? kErrorElevationRequired : kErrorFileNotFound; }
+    // Any name of a program is found as it stands.
+    bool SearchPathW(const std::u16string& name, std::u16string* path) override {
+        calls.push_back("search " + ToUtf8(name));
+        return name.size() > 4 && name.substr(name.size() - 4) == u".exe" && (*path = name, true);
+    }
+    bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
+        calls.push_back("shell " + ToUtf8(start.lpFile) + " | " + ToUtf8(start.lpParameters));
+        remaining_ = polls;
+        return *process = 0x100, true;
+    }
+    // The started process is number 10; `before` lists the machine's processes
+    // just before the start and `snapshot` at each later look, and only those
+    // `openable` names can be opened (as 0x1000 + id), each created at 1 or at
+    // `createdAt`, running until the clock (one tick a sleep) reaches `endsAt`
+    // or else for `descendantPolls` tests, its image in `images` or unreadable.
+    // An unopened one's image, read without a handle, is in `unopenedImages`.
+    // With `members`, the started process is in a job that lists them at each look.
+    Snapshot before{{4, 0}};
     std::function<Snapshot()> snapshot;
     std::function<std::vector<std::uint32_t>()> members;
     std::vector<std::uint32_t> openable;
     int descendantPolls = 0, open = 0;  // open: the handles opened and not closed
-    std::map<std::uint32_t, std::u16string> images;
+    int now = 0, looks = -1;            // looks: the snapshots after the one before the start
+    std::map<std::uint32_t, int> endsAt;
+    std::map<std::uint32_t, std::uint64_t> createdAt;
+    std::map<std::uint32_t, std::u16string> images, unopenedImages;
     std::vector<std::u16string> temporary;
-    int snapshots = 0;
+    bool jobLimitsFail = false;
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
-    Snapshot ProcessSnapshot() override { return ++snapshots, snapshot ? snapshot() : Snapshot{}; }
+    Snapshot ProcessSnapshot() override { return ++looks == 0 ? before : snapshot ? snapshot() : Snapshot{}; }
     H OpenProcess(std::uint32_t id) override {
         return std::count(openable.begin(), openable.end(), id) ? (++open, 0x1000 + id) : 0;
     }
-    bool ProcessCreationTime(ProcessHandle, std::uint64_t* time) override { return *time = 1, true; }
+    bool ProcessCreationTime(ProcessHandle handle, std::uint64_t* time) override {
+        const auto at = createdAt.find(static_cast<std::uint32_t>(handle - 0x1000));
+        return *time = at == createdAt.end() ? 1 : at->second, true;
+    }
     bool QueryFullProcessImageNameW(ProcessHandle handle, std::u16string* path) override {
         const auto found = images.find(static_cast<std::uint32_t>(handle - 0x1000));
         return found != images.end() && (*path = found->second, true);
     }
+    bool ProcessImagePath(std::uint32_t id, std::u16string* path) override {
+        const auto found = unopenedImages.find(id);
+        return found != unopenedImages.end() && (*path = found->second, true);
+    }
     std::vector<std::u16string> TemporaryDirectories() override { return temporary; }
     std::uint32_t ResumeThread(ProcessHandle) override { return calls.push_back("resume"), 1; }
     ProcessHandle CreateJobObjectW() override { return members ? 0x300 : 0; }
-    bool AssignProcessToJobObject(ProcessHandle, ProcessHandle) override { return true; }
+    bool SetInformationJobObject(ProcessHandle, std::uint32_t limits) override {
+        return calls.push_back("job limits " + std::to_string(limits)), !jobLimitsFail;
+    }
+    bool AssignProcessToJobObject(ProcessHandle, ProcessHandle) override { return calls.push_back("assign"), true; }
     std::vector<std::uint32_t> JobProcessIds(ProcessHandle) override { return members ? members() : Ids{}; }
     bool Wow64DisableWow64FsRedirection(void**) override { return calls.push_back("fs off"), true; }
     bool Wow64RevertWow64FsRedirection(void*) override { return calls.push_back("fs on"), true; }
+    std::u16string GetSystemDirectoryW() override { return u"C:\\WINDOWS\\system32"; }
+    std::u16string GetWindowsDirectoryW() override { return u"C:\\WINDOWS"; }
+    long Sleeps() const { return std::count(calls.begin(), calls.end(), "sleep 10"); }
 
 private:
     int remaining_ = 0;
@@ -117,17 +152,38 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     EXPECT_EQ(processes.calls.size(), 8u);
 
     // A child that cannot be opened (another account's copy) holds the wait
-    // while a look finds it with the same parent, looked for every 25 polls.
-    processes = {};
-    processes.snapshot = [&] { return processes.snapshots <= 3 ? Snapshot{{11, 10}, {12, 99}} : Snapshot{{11, 98}}; };
-    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.snapshots, 4);
-    EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 3 * 25);
+    // while a look finds it with the same parent, looked for every 25 polls,
+    // when it may be a copy: new since the start, and its image, read without
+    // a handle, in a temporary folder or unreadable. One that ran before the
+    // start names a dead holder of the started process's id as its parent (as
+    // csrss.exe names smss.exe); a browser elsewhere is left running.
+    struct Unopened {
+        const char* name;
+        Snapshot before;
+        std::u16string image;
+        long sleeps;
+    } unopened[] = {
+        {"new, image unreadable", {{4, 0}, {12, 99}}, u"", 3 * 25},
+        {"new, in a temporary folder", {{4, 0}}, u"C:\\Temp\\au_.exe", 3 * 25},
+        {"new, elsewhere", {{4, 0}}, u"C:\\Program Files\\browser.exe", 0},
+        {"listed before the start", {{4, 0}, {11, 10}}, u"C:\\Temp\\au_.exe", 0},
+        {"no list before the start", {}, u"", 0},
+    };
+    for (const Unopened& u : unopened) {
+        SCOPED_TRACE(u.name);
+        processes = {};
+        processes.before = u.before;
+        processes.temporary = {u"C:\\Temp\\"};
+        if (!u.image.empty()) processes.unopenedImages = {{11, u.image}};
+        processes.snapshot = [&] { return processes.looks <= 3 ? Snapshot{{11, 10}, {12, 99}} : Snapshot{{11, 98}}; };
+        EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+        EXPECT_EQ(processes.Sleeps(), u.sleeps);
+    }
     // So does a member of its job that cannot be opened, while the job lists it.
     processes = {};
-    processes.members = [&] { return processes.snapshots <= 3 ? Ids{10, 13} : Ids{10}; };
+    processes.members = [&] { return processes.looks <= 3 ? Ids{10, 13} : Ids{10}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.snapshots, 4);
+    EXPECT_EQ(processes.looks, 4);
     // A child whose image cannot be read is no copy of the uninstaller: it does
     // not hold the wait.
     processes = {};
@@ -135,7 +191,7 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.descendantPolls = 100;
     processes.snapshot = [] { return Snapshot{{11, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 0);
+    EXPECT_EQ(processes.Sleeps(), 0);
     // A copy in a temporary folder does, the folder matched whatever the case;
     // a folder whose name only begins like it does not.
     processes = {};
@@ -145,7 +201,7 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.descendantPolls = 3;
     processes.snapshot = [] { return Snapshot{{11, 10}, {12, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(std::count(processes.calls.begin(), processes.calls.end(), "sleep 10"), 2);
+    EXPECT_EQ(processes.Sleeps(), 2);
     EXPECT_EQ(processes.open, 0);
     // A member the job no longer lists once opened is let go, its handle closed.
     processes = {};
@@ -153,6 +209,86 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.members = [&] { return processes.open ? Ids{10} : Ids{10, 14}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.open, 0);
+}
+
+// A program that needs elevation: process creation and the program's lookup
+// see the 64-bit file system when asked for; the shell starts it after
+// redirection is back on, a program of the 64-bit System32 by its Sysnative
+// name, which a 32-bit process reaches with redirection on.
+TEST(RunAndWait, TheShellStartsAnElevatedProgramWithRedirectionOn) {
+    FakeProcesses processes;
+    processes.elevate = true;
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"C:\\Windows\\System32\\u.exe /S", 5, 0, true), 3);
+    EXPECT_EQ(Calls(processes.calls.begin(), processes.calls.begin() + 5),
+              (Calls{"fs off", "create C:\\Windows\\System32\\u.exe /S", "search C:\\Windows\\System32\\u.exe", "fs on",
+                     "shell C:\\WINDOWS\\Sysnative\\u.exe | /S"}));
+    // Elsewhere, or with the process's own view, the program stays as found.
+    for (const bool native : {true, false}) {
+        processes.calls.clear();
+        EXPECT_EQ(RunAndWait(processes, nullptr, u"D:\\u.exe", 5, 0, native), 3);
+        EXPECT_EQ(processes.calls.at(native ? 4 : 2), "shell D:\\u.exe | ");
+    }
+    processes.calls.clear();
+    RunAndWait(processes, nullptr, u"C:\\Windows\\System32\\u.exe", 5);
+    EXPECT_EQ(processes.calls.at(2), "shell C:\\Windows\\System32\\u.exe | ");
+}
+
+// Without a job (Windows 7, or a job that cannot be set) a wrapper's middle is
+// found while the started process still runs, so that the copy it hands over to
+// and ends is known by its parent; a job finds it without those looks. A job
+// member the parent search passed over (its dead parent's id taken by a process
+// found earlier) is kept. The job lets go before its handle is closed.
+TEST(RunAndWait, AChainIsFollowedWithoutAJobAndAJobKeepsEveryMemberAndLetsGo) {
+    struct Chain {
+        const char* name;
+        bool job, jobLimitsFail;
+        long sleeps;
+        int looks;
+        Calls jobCalls;
+    } chains[] = {
+        {"no job", false, false, 100, 4, {}},
+        {"job", true, false, 100, 2, {"job limits 2048", "assign", "job limits 6144", "close job"}},
+        {"job that cannot be set", true, true, 100, 4, {"job limits 2048", "close job"}},
+    };
+    for (const Chain& c : chains) {
+        SCOPED_TRACE(c.name);
+        FakeProcesses processes;
+        // The wrapper (10) runs 60 polls; its middle (11) until 30, the copy
+        // (12) it hands over to, from the temporary folder, until 100.
+        processes.polls = 60;
+        processes.openable = {11, 12};
+        processes.images = {{12, u"C:\\Temp\\au_.exe"}};
+        processes.temporary = {u"C:\\Temp\\"};
+        processes.endsAt = {{11, 30}, {12, 100}};
+        processes.snapshot = [&] {
+            Snapshot running;
+            if (processes.now < 30) running.push_back({11, 10});
+            if (processes.now >= 20) running.push_back({12, 11});
+            return running;
+        };
+        if (c.job) processes.members = [&] { return processes.now < 30 ? Ids{10, 11, 12} : Ids{10, 12}; };
+        processes.jobLimitsFail = c.jobLimitsFail;
+        EXPECT_EQ(RunAndWait(processes, nullptr, u"wrapper.exe", 5), 3);
+        EXPECT_EQ(processes.Sleeps(), c.sleeps);
+        EXPECT_EQ(processes.looks, c.looks);
+        Calls jobCalls;
+        for (const std::string& call : processes.calls)
+            if (call.rfind("job", 0) == 0 || call == "assign" || call == "close job") jobCalls.push_back(call);
+        EXPECT_EQ(jobCalls, c.jobCalls);
+        EXPECT_EQ(processes.open, 0);
+    }
+    // The member whose parent search failed: 12 names 11 as its parent but is
+    // older than it, the 11 found first having taken a dead parent's id.
+    FakeProcesses processes;
+    processes.openable = {11, 12};
+    processes.images = {{12, u"C:\\Temp\\au_.exe"}};
+    processes.temporary = {u"C:\\Temp\\"};
+    processes.createdAt = {{11, 5}, {12, 3}};
+    processes.endsAt = {{11, 1000}, {12, 50}};
+    processes.snapshot = [] { return Snapshot{{11, 10}, {12, 11}}; };
+    processes.members = [] { return Ids{10, 11, 12}; };
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+    EXPECT_EQ(processes.Sleeps(), 50);
 }
 
 // On 64-bit Windows the companion runs hidden and whatever it answers, even when
@@ -186,11 +322,53 @@ TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAns
         MergeHandOffInventory(inventory, processes, nullptr, &ahead);
         THandOffRun{processes};
     }
+    // The companion starts no process: it runs in no job, not suspended, and
+    // nothing but its own process is looked for.
     EXPECT_EQ(processes.calls,
-              (Calls{"create Drisk.x64", "resume", "wait 0", "sleep 10", "wait 0", "wait infinite", "exitcode",
-                     "close process", "close thread", "create Drisk.x64", "resume", "close process", "close thread"}));
+              (Calls{"create Drisk.x64", "wait 0", "sleep 10", "wait 0", "wait infinite", "exitcode", "close process",
+                     "close thread", "create Drisk.x64", "close process", "close thread"}));
+    EXPECT_EQ(processes.flags, 0x30u);
+    EXPECT_EQ(processes.looks, -1);
     EXPECT_EQ(inventory.Entries.Count(), 2u);
     EXPECT_EQ(files.flushes, 2);
+}
+
+// What an entry's uninstall starts: a Windows Installer maintenance call becomes
+// its removal, the program as stored; every other line, near misses included,
+// goes to process creation exactly as stored.
+TEST(UninstallCommandLine, AWindowsInstallerMaintenanceCallBecomesItsRemovalAndAllElseStaysAsStored) {
+    const std::u16string code = u"{23170F69-40C1-2702-2301-000001000000}";
+    const std::pair<std::u16string, std::u16string> rows[] = {
+        {u"MsiExec.exe /I" + code, u"MsiExec.exe /X" + code},
+        {u"msiexec -i " + code, u"msiexec -x " + code},
+        {u"C:\\WINDOWS\\System32\\MSIEXEC.EXE\t/i" + code, u"C:\\WINDOWS\\System32\\MSIEXEC.EXE\t/x" + code},
+        {u"\"C:\\Windows\\SysWOW64\\msiexec.exe\"/I" + code, u"\"C:\\Windows\\SysWOW64\\msiexec.exe\"/X" + code},
+        {u"\"C:\\A B\\msiexec\" /I {23170f69-40c1-2702-2301-00000100000a}",
+         u"\"C:\\A B\\msiexec\" /X {23170f69-40c1-2702-2301-00000100000a}"},
+        // Near misses, as stored: other switches, more arguments, another
+        // program, no braces or no product code, a switch glued to the program.
+        {u"MsiExec.exe /X" + code, u""},
+        {u"MsiExec.exe /f" + code, u""},
+        {u"MsiExec.exe /I" + code + u" /qn", u""},
+        {u"MsiExec.exe /I" + code + u" ", u""},
+        {u"MsiExec.exe /Iq" + code, u""},
+        {u"MsiExec.exe /I" + code + u"x", u""},
+        {u"MsiExec.exe /I23170F69-40C1-2702-2301-000001000000", u""},
+        {u"MsiExec.exe /I{23170F69-40C1-2702-2301-00000100000}", u""},
+        {u"MsiExec.exe /I{23170F69+40C1-2702-2301-000001000000}", u""},
+        {u"MsiExec.exe /I{G3170F69-40C1-2702-2301-000001000000}", u""},
+        {u"MsiExec.exe /I", u""},
+        {u"MsiExec.exe/I" + code, u""},
+        {u"notmsiexec.exe /I" + code, u""},
+        {u"msiexec.exe.bak /I" + code, u""},
+        {u"C:\\msiexec\\setup.exe /I" + code, u""},
+        {u"\"MsiExec.exe /I" + code, u""},
+        {u" MsiExec.exe /I" + code, u""},
+        {u"", u""},
+    };
+    for (const auto& [stored, started] : rows) {
+        EXPECT_EQ(ToUtf8(UninstallCommandLine(stored)), ToUtf8(started.empty() ? stored : started)) << ToUtf8(stored);
+    }
 }
 
 // The text conversions the error display uses on what an exception says, and
@@ -220,6 +398,14 @@ TEST(FirstPlacement, SizesTheWindowForTheMonitorItLandsOnThenCentresIt) {
     const TPlacement left = FirstPlacement({-3000, 0, 3200, 1440}, 144, size, dpiAt);
     EXPECT_EQ(left.Dpi, 96);
     EXPECT_EQ(left.Bounds, (TBounds{-1800, 460, 800, 520}));
+}
+
+// A DPI change takes the suggested rectangle; a notice of the DPI the window
+// has already moves it only, at its size.
+TEST(DpiChangedBounds, KeepsTheSizeWhenTheDpiIsTheWindowsAlready) {
+    const TBounds current{560, 280, 1200, 780}, suggested{100, 50, 1800, 1170};
+    EXPECT_EQ(DpiChangedBounds(144, 144, current, suggested), (TBounds{100, 50, 1200, 780}));
+    EXPECT_EQ(DpiChangedBounds(96, 144, current, suggested), suggested);
 }
 
 // Five entries P1..P5 shown in that order; each uninstaller removes its own.

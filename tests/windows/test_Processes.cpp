@@ -3,6 +3,7 @@
 // Last, the library search that both programs restrict first thing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "LibrarySearch.h"
@@ -20,12 +21,15 @@ class ElevationRequired final : public IProcesses {
 public:
     bool refuseConsent = false;
     std::vector<ShellStartRecord> shellStarts;
+    // Whether redirection was off at each shell start.
+    std::vector<bool> shellRedirectionOff;
 
     bool CreateProcessW(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
         return lastError_ = kErrorElevationRequired, false;
     }
     bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
         shellStarts.push_back(start);
+        shellRedirectionOff.push_back(redirectionOff_ > 0);
         return refuseConsent ? (lastError_ = ERROR_CANCELLED, false) : real_.ShellExecuteExW(start, process);
     }
     long GetLastError() override { return lastError_; }
@@ -43,17 +47,26 @@ public:
     H OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
     bool ProcessCreationTime(H h, std::uint64_t* t) override { return real_.ProcessCreationTime(h, t); }
     bool QueryFullProcessImageNameW(H h, std::u16string* p) override { return real_.QueryFullProcessImageNameW(h, p); }
+    bool ProcessImagePath(std::uint32_t id, std::u16string* p) override { return real_.ProcessImagePath(id, p); }
     std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
     std::uint32_t ResumeThread(H h) override { return real_.ResumeThread(h); }
     H CreateJobObjectW() override { return real_.CreateJobObjectW(); }
+    bool SetInformationJobObject(H j, std::uint32_t f) override { return real_.SetInformationJobObject(j, f); }
     bool AssignProcessToJobObject(H j, H p) override { return real_.AssignProcessToJobObject(j, p); }
     std::vector<std::uint32_t> JobProcessIds(H j) override { return real_.JobProcessIds(j); }
-    bool Wow64DisableWow64FsRedirection(void** old) override { return real_.Wow64DisableWow64FsRedirection(old); }
-    bool Wow64RevertWow64FsRedirection(void* old) override { return real_.Wow64RevertWow64FsRedirection(old); }
+    bool Wow64DisableWow64FsRedirection(void** old) override {
+        return real_.Wow64DisableWow64FsRedirection(old) && ++redirectionOff_;
+    }
+    bool Wow64RevertWow64FsRedirection(void* old) override {
+        return real_.Wow64RevertWow64FsRedirection(old) && redirectionOff_--;
+    }
+    std::u16string GetSystemDirectoryW() override { return real_.GetSystemDirectoryW(); }
+    std::u16string GetWindowsDirectoryW() override { return real_.GetWindowsDirectoryW(); }
 
 private:
     IProcesses& real_ = SystemProcesses();
     long lastError_ = 0;
+    int redirectionOff_ = 0;
 };
 
 TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
@@ -97,6 +110,20 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
         ASSERT_GE(seen.size(), c.arguments.size());
         EXPECT_EQ(seen.substr(seen.size() - c.arguments.size()), ToUtf8(c.arguments));
     }
+    // A 64-bit product's uninstaller that only the 64-bit System32 holds: found
+    // there with redirection off, started by the shell with it back on.
+    const std::wstring systemChild =
+        std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") +
+        L"velmora_elevated_child.exe";
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), systemChild.c_str(), FALSE));
+    DeleteFileW(recordFile.c_str());
+    ElevationRequired native;
+    EXPECT_EQ(RunAndWait(native, nullptr, u"C:\\Windows\\System32\\velmora_elevated_child.exe " + record + u" --exit 4",
+                         SW_HIDE, 0, true),
+              4);
+    EXPECT_EQ(native.shellRedirectionOff, std::vector<bool>{false});
+    EXPECT_TRUE(FileExists(recordFile));
+    DeleteFileW(systemChild.c_str());
     DeleteFileW(recordFile.c_str());
 
     ElevationRequired refused;
@@ -111,30 +138,38 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     DeleteFileW((odd + L"sub dir\\prog.exe").c_str());
 }
 
-// Libraries of system names planted beside the program: once it has asked for
-// the system folder, a load by bare name takes the system's own. (Last: the
-// request holds for the rest of the process, as in the programs.)
+// Libraries of system names planted beside the program: a library loaded at
+// run time by its system path is the system's own, also before the program has
+// asked for the system folder (a Windows 7 without the loader update); once it
+// has, a load by bare name takes the system's own too. (Last: the request holds
+// for the rest of the process, as in the programs.)
 TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
     wchar_t system[MAX_PATH] = {};
     ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    LoadLibrariesFromSystemFolderOnly();
-    for (const std::wstring name : {L"dwmapi.dll", L"propsys.dll"}) {
-        ASSERT_EQ(GetModuleHandleW(name.c_str()), nullptr) << "already loaded";
+    // Loads the library by name (or by its system path) with a copy planted
+    // beside the program: true when the copy is what was loaded.
+    const auto plantedIsLoaded = [&](const std::wstring& name, bool bySystemPath) {
+        EXPECT_EQ(GetModuleHandleW(name.c_str()), nullptr) << "already loaded";
         const std::wstring planted = ProgramDirectory() + name;
-        ASSERT_TRUE(CopyFileW((system + (L"\\" + name)).c_str(), planted.c_str(), FALSE));
-        const HMODULE library = LoadLibraryW(name.c_str());
+        EXPECT_TRUE(CopyFileW((system + (L"\\" + name)).c_str(), planted.c_str(), FALSE));
+        const HMODULE library = bySystemPath ? LoadSystemLibrary(name.c_str()) : LoadLibraryW(name.c_str());
         wchar_t path[MAX_PATH] = {};
         EXPECT_NE(GetModuleFileNameW(library, path, MAX_PATH), 0u);
-        EXPECT_NE(_wcsicmp(path, planted.c_str()), 0) << "the planted " << Narrow(name) << " was loaded";
         FreeLibrary(library);
         DeleteFileW(planted.c_str());
-    }
+        return _wcsicmp(path, planted.c_str()) == 0;
+    };
+    EXPECT_FALSE(plantedIsLoaded(L"msimg32.dll", true));
+    LoadLibrariesFromSystemFolderOnly();
+    for (const std::wstring name : {L"dwmapi.dll", L"propsys.dll"})
+        EXPECT_FALSE(plantedIsLoaded(name, false)) << "the planted " << Narrow(name) << " was loaded";
 }
 
 // What the binding answers of the machine: the query exists on every Windows
 // the program runs on, and a 32-bit process in a 64-bit prefix, or the stand-in
 // that takes itself for one, is a WOW64 process; the temporary folders are the
-// user's and the Windows one, in their long forms.
+// user's and the Windows one, in their long forms; a running process's image
+// is read by its id alone, as a drive-letter path.
 TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
     bool isWow64 = false;
     ASSERT_TRUE(SystemProcesses().QueryWow64(&isWow64));
@@ -150,6 +185,20 @@ TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
     ASSERT_EQ(temporary.size(), 2u);
     EXPECT_EQ(_wcsicmp(Wide(temporary[0]), user), 0) << ToUtf8(temporary[0]);
     EXPECT_EQ(_wcsicmp(Wide(temporary[1]), (std::wstring(windows) + L"\\Temp\\").c_str()), 0) << ToUtf8(temporary[1]);
+
+    const std::wstring copy = TempFile(L"image") + L" copy.exe";
+    ASSERT_TRUE(CopyFileW((ProgramDirectory() + L"velmora_test_child.exe").c_str(), copy.c_str(), FALSE));
+    std::u16string image;
+    {
+        // Wine 8 does not know the query (it answers STATUS_INVALID_INFO_CLASS):
+        // then no image is read, and none is made up.
+        const Process running(L"\"" + copy + L"\" --sleep 30000");
+        if (SystemProcesses().ProcessImagePath(running.Id(), &image))
+            EXPECT_EQ(_wcsicmp(Wide(image), copy.c_str()), 0) << ToUtf8(image);
+        else std::printf("[  NOTE    ] this Wine reads no process's image by its id\n");
+    }
+    EXPECT_FALSE(SystemProcesses().ProcessImagePath(0, &image));
+    DeleteFileW(copy.c_str());
 }
 
 // The program's own failures name Windows' reason and code, without the text's
