@@ -88,7 +88,9 @@ public:
     virtual bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) = 0;
 
     virtual std::uint32_t GetProcessId(ProcessHandle process) = 0;
-    // CreateToolhelp32Snapshot of every process, walked with Process32FirstW/NextW.
+    // Every process with its parent's id: NtQuerySystemInformation's process
+    // list (looked up at run time), or, when that fails, CreateToolhelp32Snapshot
+    // walked with Process32FirstW/NextW.
     virtual std::vector<ProcessEntry> ProcessSnapshot() = 0;
     // OpenProcess for waiting and querying; 0 when it cannot be opened.
     virtual ProcessHandle OpenProcess(std::uint32_t processId) = 0;

@@ -3,6 +3,7 @@
 // Last, the library search that both programs restrict first thing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -168,8 +169,9 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
 // What the binding answers of the machine: the query exists on every Windows
 // the program runs on, and a 32-bit process in a 64-bit prefix, or the stand-in
 // that takes itself for one, is a WOW64 process; the temporary folders are the
-// user's and the Windows one, in their long forms; a running process's image
-// is read by its id alone, as a drive-letter path.
+// user's and the Windows one, in their long forms; a started process is listed
+// once, with this one as its parent, and its image is read by its id alone, as
+// a drive-letter path.
 TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
     bool isWow64 = false;
     ASSERT_TRUE(SystemProcesses().QueryWow64(&isWow64));
@@ -193,6 +195,13 @@ TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
         // Wine 8 does not know the query (it answers STATUS_INVALID_INFO_CLASS):
         // then no image is read, and none is made up.
         const Process running(L"\"" + copy + L"\" --sleep 30000");
+        const std::vector<ProcessEntry> listed = SystemProcesses().ProcessSnapshot();
+        EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
+                                [&](const ProcessEntry& entry) {
+                                    return entry.th32ProcessID == running.Id() &&
+                                           entry.th32ParentProcessID == GetCurrentProcessId();
+                                }),
+                  1);
         if (SystemProcesses().ProcessImagePath(running.Id(), &image))
             EXPECT_EQ(_wcsicmp(Wide(image), copy.c_str()), 0) << ToUtf8(image);
         else std::printf("[  NOTE    ] this Wine reads no process's image by its id\n");
