@@ -107,9 +107,7 @@ public:
     TDescendants(IProcesses& processes, ProcessHandle root, ProcessHandle job, std::vector<ProcessEntry> before)
         : processes_(processes), job_(job), before_(std::move(before)) {
         std::uint64_t created = 0;
-        if (processes_.ProcessCreationTime(root, &created)) {
-            known_.push_back({processes_.GetProcessId(root), created, root, false});
-        }
+        if (processes_.ProcessCreationTime(root, &created)) known_.push_back({processes_.GetProcessId(root), root, false});
     }
 
     struct TRunning {
@@ -117,6 +115,8 @@ public:
         // A descendant that could not be opened still runs: only a fresh look
         // tells when it ends.
         bool unopened = false;
+        // One of the handles is a process whose program could not be read yet.
+        bool unread = false;
     };
 
     // A fresh look for new descendants, which are held open from then on.
@@ -124,18 +124,20 @@ public:
         if (!known_.empty()) Discover(processes_.ProcessSnapshot(), {});
     }
 
-    // The known descendants that still run from a temporary folder, after a
-    // fresh look for new ones; and whether one that cannot be opened, and may
-    // be such a copy, still runs.
+    // The known descendants that still run from a temporary folder, or whose
+    // program cannot be read yet, after a fresh look for new ones; and whether
+    // one that cannot be opened, and may be such a copy, still runs.
     TRunning RunningHandOvers() {
         TRunning running;
         if (known_.empty()) return running;
         const std::vector<ProcessEntry> snapshot = processes_.ProcessSnapshot();
         const std::vector<std::uint32_t> members = job_ ? processes_.JobProcessIds(job_) : std::vector<std::uint32_t>{};
         Discover(snapshot, members);
-        for (const Known& process : known_) {
-            if (process.temporary && processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
+        for (Known& process : known_) {
+            if (!process.temporary) process.temporary = FromTemporaryFolder(process.handle);
+            if (process.temporary.value_or(true) && processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
                 running.handles.push_back(process.handle);
+                running.unread |= !process.temporary;
             }
         }
         running.unopened = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& process) {
@@ -145,11 +147,15 @@ public:
     }
 
 private:
+    // A process that is still starting may have neither its creation time nor
+    // its program yet (Wine answers with garbage, and with nothing, then): the
+    // creation time is read again whenever it is compared, which gives the same
+    // for a process that is held, and the program until it can be read.
     struct Known {
         std::uint32_t id;
-        std::uint64_t created;
         ProcessHandle handle;
-        bool temporary;
+        // Whether its program lies in a temporary folder; none while unread.
+        std::optional<bool> temporary;
     };
     // A descendant that cannot be opened (another account's, say): known by its
     // id and its parent's, which is held, so the pair cannot name another
@@ -180,7 +186,7 @@ private:
                 if (IsKnown(entry.th32ProcessID) || Contains(passedOver, entry.th32ProcessID)) continue;
                 const Known* parent = KnownById(entry.th32ParentProcessID);
                 if (!parent) continue;
-                const std::uint64_t parentCreated = parent->created;
+                const ProcessHandle parentHandle = parent->handle;
                 passedOver.push_back(entry.th32ProcessID);
                 // Ran before the start: its parent id names an earlier holder
                 // (csrss.exe, wininit.exe and winlogon.exe name a dead smss.exe).
@@ -190,7 +196,7 @@ private:
                     NoteUnopened({entry.th32ProcessID, entry.th32ParentProcessID, false});
                     continue;
                 }
-                found |= Add(entry.th32ProcessID, handle, parentCreated);
+                found |= Add(entry.th32ProcessID, handle, parentHandle);
             }
         }
         // The job's members, whoever their parents were, also one the parent
@@ -211,21 +217,23 @@ private:
         for (const auto& [id, handle] : opened) {
             if (Contains(still, id)) {
                 // Never older than the started process.
-                Add(id, handle, known_.front().created);
+                Add(id, handle, known_.front().handle);
             } else {
                 processes_.CloseHandle(handle);
             }
         }
     }
 
-    // Keeps the opened process when it is not older than its parent.
-    bool Add(std::uint32_t id, ProcessHandle handle, std::uint64_t parentCreated) {
+    // Keeps the opened process when it is not older than its parent. One that
+    // is passed over now is looked at again at the next look.
+    bool Add(std::uint32_t id, ProcessHandle handle, ProcessHandle parent) {
         TProcessHandle owner(processes_, handle);
-        std::uint64_t created = 0;
-        if (!processes_.ProcessCreationTime(handle, &created) || created < parentCreated) return false;
-        std::u16string image;
-        known_.push_back(
-            {id, created, handle, processes_.QueryFullProcessImageNameW(handle, &image) && IsTemporary(image)});
+        std::uint64_t created = 0, parentCreated = 0;
+        if (!processes_.ProcessCreationTime(handle, &created) ||
+            !processes_.ProcessCreationTime(parent, &parentCreated) || created < parentCreated) {
+            return false;
+        }
+        known_.push_back({id, handle, FromTemporaryFolder(handle)});
         opened_.push_back(std::move(owner));
         return true;
     }
@@ -241,6 +249,12 @@ private:
         std::u16string image;
         if (processes_.ProcessImagePath(process.id, &image) && !IsTemporary(image)) return;
         unopened_.push_back(process);
+    }
+
+    std::optional<bool> FromTemporaryFolder(ProcessHandle process) {
+        std::u16string image;
+        if (!processes_.QueryFullProcessImageNameW(process, &image)) return std::nullopt;
+        return IsTemporary(image);
     }
 
     bool IsKnown(std::uint32_t id) const { return KnownById(id) != nullptr; }
@@ -282,19 +296,19 @@ constexpr int kLookPolls = 25;
 // Many uninstallers copy themselves into a temporary folder, start the copy and
 // end at once; the copy does the work. Wait, in the same way, while any process
 // the started one set going still runs from a temporary folder, or cannot be
-// looked at. Whatever it left running elsewhere (a browser, a tray program) does
+// looked at yet. Whatever it left running elsewhere (a browser, a tray program) does
 // not hold the wait.
 void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, TDescendants& descendants) {
     for (;;) {
         const TDescendants::TRunning running = descendants.RunningHandOvers();
         if (running.handles.empty() && !running.unopened) return;
         // Look again when one of them has ended: it may have handed over in
-        // turn; with one that cannot be opened, also every so often.
+        // turn; with one that cannot be opened or read, also every so often.
         const auto oneEnded = [&] {
             return std::any_of(running.handles.begin(), running.handles.end(),
                                [&](ProcessHandle process) { return HasEnded(processes, process); });
         };
-        Poll(processes, processMessages, oneEnded, running.unopened ? kLookPolls : -1);
+        Poll(processes, processMessages, oneEnded, running.unopened || running.unread ? kLookPolls : -1);
     }
 }
 

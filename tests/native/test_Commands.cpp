@@ -81,6 +81,7 @@ public:
     std::vector<std::uint32_t> openable;
     int descendantPolls = 0, open = 0;  // open: the handles opened and not closed
     int now = 0, looks = -1;            // looks: the snapshots after the one before the start
+    int imagesFrom = 0;                 // the clock from which `images` can be read
     std::map<std::uint32_t, int> endsAt;
     std::map<std::uint32_t, std::uint64_t> createdAt;
     std::map<std::uint32_t, std::u16string> images, unopenedImages;
@@ -97,7 +98,7 @@ public:
     }
     bool QueryFullProcessImageNameW(ProcessHandle handle, std::u16string* path) override {
         const auto found = images.find(static_cast<std::uint32_t>(handle - 0x1000));
-        return found != images.end() && (*path = found->second, true);
+        return now >= imagesFrom && found != images.end() && (*path = found->second, true);
     }
     bool ProcessImagePath(std::uint32_t id, std::u16string* path) override {
         const auto found = unopenedImages.find(id);
@@ -184,14 +185,20 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.members = [&] { return processes.looks <= 3 ? Ids{10, 13} : Ids{10}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.looks, 4);
-    // A child whose image cannot be read is no copy of the uninstaller: it does
-    // not hold the wait.
-    processes = {};
-    processes.openable = {11};
-    processes.descendantPolls = 100;
-    processes.snapshot = [] { return Snapshot{{11, 10}}; };
-    EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.Sleeps(), 0);
+    // A child whose program cannot be read yet (under Wine, one still starting)
+    // holds the wait until it can be read, looked at every 25 polls, and then
+    // for as long as it runs only when it is a copy.
+    for (const auto& [image, sleeps] : {std::pair{u"C:\\Program Files\\browser.exe", 50}, {u"C:\\Temp\\au_.exe", 80}}) {
+        processes = {};
+        processes.openable = {11};
+        processes.images = {{11, image}};
+        processes.imagesFrom = 30;
+        processes.temporary = {u"C:\\Temp\\"};
+        processes.endsAt = {{11, 80}};
+        processes.snapshot = [] { return Snapshot{{11, 10}}; };
+        EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
+        EXPECT_EQ(processes.Sleeps(), sleeps);
+    }
     // A copy in a temporary folder does, the folder matched whatever the case;
     // a folder whose name only begins like it does not.
     processes = {};
@@ -281,7 +288,7 @@ TEST(RunAndWait, AChainIsFollowedWithoutAJobAndAJobKeepsEveryMemberAndLetsGo) {
     // older than it, the 11 found first having taken a dead parent's id.
     FakeProcesses processes;
     processes.openable = {11, 12};
-    processes.images = {{12, u"C:\\Temp\\au_.exe"}};
+    processes.images = {{11, u"C:\\Tools\\wrapper.exe"}, {12, u"C:\\Temp\\au_.exe"}};
     processes.temporary = {u"C:\\Temp\\"};
     processes.createdAt = {{11, 5}, {12, 3}};
     processes.endsAt = {{11, 1000}, {12, 50}};
