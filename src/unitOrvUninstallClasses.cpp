@@ -1,6 +1,7 @@
 #include "unitOrvUninstallClasses.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 namespace velmora {
@@ -239,8 +240,41 @@ std::u16string TOrvUninstallReader::GetHandOffFilePath() const { return GetTempD
 namespace {
 
 constexpr std::uint32_t kSectionNamesBuffer = 16384;
+constexpr std::uint32_t kSectionBuffer = 16384;
+// The buffer each value had when it was read with one GetPrivateProfileStringW
+// call: it sets where a value is cut.
 constexpr std::uint32_t kValueBuffer = 2048;
 const char16_t kCannotReadFile[] = u"Cannot read the file '%s'";
+
+// What the profile functions take for a blank at either end of a name or value.
+bool IsProfileBlank(char16_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == u' '; }
+
+std::u16string_view TrimmedOfBlanks(std::u16string_view text) {
+    while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Key names match as the profile functions match them: A-Z as a-z, nothing else
+// folded.
+bool IsKeyName(std::u16string_view name, std::u16string_view key) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
+    return name.size() == key.size() && std::equal(name.begin(), name.end(), key.begin(),
+                                                   [&](char16_t a, char16_t b) { return lower(a) == lower(b); });
+}
+
+// A value as GetPrivateProfileStringW gives it into kValueBuffer characters: a
+// matching pair of enclosing quotes (double or single) dropped, cut to
+// kValueBuffer - 1. The function drops the last character for the closing quote
+// whenever the text after the opening one is no longer than the buffer, so a
+// quoted value of exactly kValueBuffer - 1 characters loses its last one.
+std::u16string ProfileValue(std::u16string_view value) {
+    const bool quoted = value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0];
+    if (quoted) value.remove_prefix(1);
+    std::u16string_view kept = value.substr(0, kValueBuffer - 1);
+    if (quoted && value.size() <= kValueBuffer) kept.remove_suffix(1);
+    return std::u16string(kept);
+}
 
 // A profile file opened for reading. Opening only records the path; closing
 // flushes the platform's cached copy of the file.
@@ -272,18 +306,45 @@ public:
         }
     }
 
-    std::u16string ReadString(const std::u16string& section, const char16_t* key) {
-        char16_t buffer[kValueBuffer] = {};
-        const std::uint32_t placed =
-            files_.GetPrivateProfileStringW(section.c_str(), key, u"", buffer, kValueBuffer, path_);
-        return std::u16string(buffer, std::min<std::uint32_t>(placed, kValueBuffer - 1));
+    // The five values of one section, read whole with one call and looked up as
+    // GetPrivateProfileStringW looks a key up: the first line of the key's name
+    // gives the value, empty when that line has no '='.
+    void ReadEntry(const std::u16string& section, TOrvUninstallInfo& entry) {
+        static const char16_t* const kKeys[] = {u"Comment", u"DisplayIcon", u"DisplayName", u"Publisher",
+                                                u"UninstallString"};
+        std::u16string* const fields[] = {&entry.Comments, &entry.DisplayIcon, &entry.DisplayName, &entry.Publisher,
+                                          &entry.UninstallString};
+        bool found[5] = {};
+        const std::u16string_view all(lines_.data(), ReadSectionLines(section));
+        for (std::size_t start = 0; start < all.size();) {
+            const std::u16string_view line = all.substr(start, all.find(u'\0', start) - start);
+            start += line.size() + 1;
+            const std::size_t equals = line.find(u'=');
+            const std::u16string_view name = TrimmedOfBlanks(line.substr(0, equals));
+            for (int k = 0; k < 5; ++k) {
+                if (found[k] || !IsKeyName(name, kKeys[k])) continue;
+                found[k] = true;
+                if (equals != std::u16string_view::npos)
+                    *fields[k] = ProfileValue(TrimmedOfBlanks(line.substr(equals + 1)));
+            }
+        }
     }
 
 private:
+    // The section's lines into lines_, which grows until they fit: the number of characters placed.
+    std::uint32_t ReadSectionLines(const std::u16string& section) {
+        for (;;) {
+            const auto size = static_cast<std::uint32_t>(lines_.size());
+            const std::uint32_t placed = files_.GetPrivateProfileSectionW(section.c_str(), lines_.data(), size, path_);
+            // size - 2: the lines did not fit, or just filled the buffer.
+            if (placed != size - 2 || size >= (1u << 30)) return std::min(placed, size);
+            lines_.assign(std::size_t{size} * 2, u'\0');
+        }
+    }
+
     std::uint32_t ReadSectionNames(std::vector<char16_t>& buffer) {
         if (buffer.size() < 2) return 0;
-        return files_.GetPrivateProfileStringW(nullptr, nullptr, nullptr, buffer.data(),
-                                               static_cast<std::uint32_t>(buffer.size()), path_);
+        return files_.GetPrivateProfileSectionNamesW(buffer.data(), static_cast<std::uint32_t>(buffer.size()), path_);
     }
 
     std::size_t MeasuredCharacters() {
@@ -296,6 +357,7 @@ private:
 
     IProfileFiles& files_;
     std::u16string path_;
+    std::vector<char16_t> lines_ = std::vector<char16_t>(kSectionBuffer);
 };
 
 // Whether the path names an existing file (not a directory). Errors other than
@@ -324,11 +386,7 @@ void TOrvUninstallReader::LoadFromHandOffFile() {
         reader.ReadSections(sections);
         for (const std::u16string& section : sections) {
             auto entry = std::make_unique<TOrvUninstallInfo>();
-            entry->Comments = reader.ReadString(section, u"Comment");
-            entry->DisplayIcon = reader.ReadString(section, u"DisplayIcon");
-            entry->DisplayName = reader.ReadString(section, u"DisplayName");
-            entry->Publisher = reader.ReadString(section, u"Publisher");
-            entry->UninstallString = reader.ReadString(section, u"UninstallString");
+            reader.ReadEntry(section, *entry);
             Entries.Add(std::move(entry));
         }
     }

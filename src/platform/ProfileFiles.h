@@ -26,13 +26,16 @@ class IProfileFiles {
 public:
     virtual ~IProfileFiles() = default;
 
-    // GetPrivateProfileStringW. A null section asks for the section names (each
-    // ended by a null, an extra null after the last); a null key for the key names
-    // of the section. Answers the number of characters placed, not counting the
-    // final null; size - 2 when the names did not fit, size - 1 when a value was cut.
-    virtual std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key,
-                                                   const char16_t* defaultValue, char16_t* buffer, std::uint32_t size,
-                                                   const std::u16string& path) = 0;
+    // GetPrivateProfileSectionNamesW: the section names, each ended by a null, an
+    // extra null after the last. Answers the number of characters placed, not
+    // counting the final null; size - 2 when the names did not fit.
+    virtual std::uint32_t GetPrivateProfileSectionNamesW(char16_t* buffer, std::uint32_t size,
+                                                         const std::u16string& path) = 0;
+    // GetPrivateProfileSectionW: the lines of the first section of that name
+    // (key=value, or a key alone), each ended by a null, an extra null after the
+    // last. Answers as GetPrivateProfileSectionNamesW does.
+    virtual std::uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, std::uint32_t size,
+                                                    const std::u16string& path) = 0;
     // WritePrivateProfileStringW. With section, key and value all null it only
     // flushes the cached copy of the file.
     virtual bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,

@@ -13,9 +13,14 @@ namespace {
 
 class WindowsProfileFiles final : public IProfileFiles {
 public:
-    std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
-                                           char16_t* buffer, std::uint32_t size, const std::u16string& path) override {
-        return ::GetPrivateProfileStringW(Wide(section), Wide(key), Wide(defaultValue), Wide(buffer), size, Wide(path));
+    std::uint32_t GetPrivateProfileSectionNamesW(char16_t* buffer, std::uint32_t size,
+                                                 const std::u16string& path) override {
+        return ::GetPrivateProfileSectionNamesW(Wide(buffer), size, Wide(path));
+    }
+
+    std::uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, std::uint32_t size,
+                                            const std::u16string& path) override {
+        return ::GetPrivateProfileSectionW(Wide(section), Wide(buffer), size, Wide(path));
     }
 
     bool WritePrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* value,

@@ -30,10 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             {name.empty() ? std::u16string(nameLength, u'S') + char16_t(u'a' + s % 26) : name, {}});
         for (int v = in.ConsumeIntegralInRange(0, 6); v > 0; --v) {
             const std::string bytes = in.ConsumeRandomLengthString(24);
+            // Bracketed: no blank or quote at an end (their rules are tested under Wine).
             std::u16string text = Utf16FromBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+            text = u'(' + text.substr(0, text.find(u'\0')) + u')';
             if (in.ConsumeIntegralInRange(0, 7) == 0) text.assign(in.ConsumeIntegralInRange(2046, 2050), u'v');
-            files.sections.back().second.emplace_back(kKeys[in.ConsumeIntegralInRange(0, 4)],
-                                                      text.substr(0, text.find(u'\0')));
+            files.sections.back().second.emplace_back(kKeys[in.ConsumeIntegralInRange(0, 4)], text);
         }
     }
     const bool utf16 = in.ConsumeBool();

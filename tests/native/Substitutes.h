@@ -126,7 +126,7 @@ private:
 };
 
 // A hand-off file described by what the functions answer about it: its sections
-// and values (GetPrivateProfileStringW answers as the Windows one does), its bytes
+// and values as stored (the section functions answer as the Windows ones do), its bytes
 // as a measurement reads them, its attributes. Counts deletions, cache flushes
 // and searches left open.
 class ScriptedFiles final : public IProfileFiles {
@@ -141,23 +141,29 @@ public:
     std::uint32_t foundAttributes = 0;
     int deletions = 0, flushes = 0, openSearches = 0;
 
+    // The value of a key in the first section of that name.
     std::u16string Lookup(const std::u16string& section, const std::u16string& key) const {
-        for (const auto& [name, values] : sections)
+        for (const auto& [name, values] : sections) {
+            if (name != section) continue;
             for (const auto& value : values)
-                if (name == section && value.first == key) return value.second;
+                if (value.first == key) return value.second;
+            break;
+        }
         return {};
     }
-    std::uint32_t GetPrivateProfileStringW(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
-                                           char16_t* buffer, std::uint32_t size, const std::u16string&) override {
-        std::u16string text = section && key ? Lookup(section, key) : u"";
-        if (section && key && text.empty() && defaultValue) text = defaultValue;
-        for (const auto& s : sections) text += section ? u"" : s.first + u'\0';
-        // A value is cut to size - 1; a list of names that does not fit is cut to size - 2 and doubly ended.
-        auto placed = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), size - 1));
-        if (!section && text.size() + 1 > size) placed = size - 2;
-        *std::copy(text.begin(), text.begin() + placed, buffer) = u'\0';
-        if (!section) buffer[std::min(placed + 1, size - 1)] = u'\0';
-        return placed;
+    std::uint32_t GetPrivateProfileSectionNamesW(char16_t* buffer, std::uint32_t size, const std::u16string&) override {
+        std::u16string text;
+        for (const auto& s : sections) text += s.first + u'\0';
+        return Place(text, buffer, size);
+    }
+    std::uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, std::uint32_t size,
+                                            const std::u16string&) override {
+        std::u16string text;
+        const auto found =
+            std::find_if(sections.begin(), sections.end(), [&](const auto& s) { return s.first == section; });
+        if (found != sections.end())
+            for (const auto& [key, value] : found->second) text += key + u'=' + value + u'\0';
+        return Place(text, buffer, size);
     }
     bool WritePrivateProfileStringW(const char16_t* s, const char16_t* k, const char16_t* v,
                                     const std::u16string&) override {
@@ -175,6 +181,16 @@ public:
     long GetLastError() override { return error; }
     bool ReadAllBytes(const std::u16string&, std::string& out) override { return out = bytes, readable; }
     std::uint32_t AnsiCharCount(const std::string&) override { return ansiChars; }
+
+private:
+    // Null-ended strings; a list that does not fit is cut to size - 2 and doubly ended.
+    static std::uint32_t Place(const std::u16string& text, char16_t* buffer, std::uint32_t size) {
+        auto placed = static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), size - 1));
+        if (text.size() + 1 > size) placed = size - 2;
+        *std::copy(text.begin(), text.begin() + placed, buffer) = u'\0';
+        buffer[std::min(placed + 1, size - 1)] = u'\0';
+        return placed;
+    }
 };
 
 }  // namespace velmora::testing

@@ -29,7 +29,9 @@ void DateBack(HANDLE file) {
 }
 
 // Writes the file beside its final place and then moves it there, so a reader
-// never meets a half-written file, whatever happens to this process.
+// never meets a half-written file, whatever happens to this process. Nothing
+// waits for the disk: the file lives a few seconds and is read once, and the
+// rename is atomic without write-through.
 bool WriteFileAtomically(const std::u16string& path, const std::u16string& text) {
     using namespace velmora;
     const std::wstring temporary = Wide(path) + (L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp");
@@ -45,11 +47,11 @@ bool WriteFileAtomically(const std::u16string& path, const std::u16string& text)
     }
     DWORD written = 0;
     const bool ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size() && FlushFileBuffers(file.get());
+                    written == bytes.size();
     if (ok) DateBack(file.get());
     // Closed before the move: an open file cannot be renamed.
     file.reset();
-    if (ok && MoveFileExW(temporary.c_str(), Wide(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (ok && MoveFileExW(temporary.c_str(), Wide(path), MOVEFILE_REPLACE_EXISTING)) {
         return true;
     }
     DeleteFileW(temporary.c_str());
