@@ -33,13 +33,14 @@ public:
 
     bool CreateProcessW(char16_t* line, std::uint32_t f, const StartupRecord& s, ProcessRecord* child) override {
         calls.push_back("create " + ToUtf8(line));
+        lastError = elevate ? kErrorElevationRequired : kErrorFileNotFound;
         startup = s, flags = f, remaining_ = polls;
         if (!startFails && !elevate && onStart) onStart(line);
-        return !startFails && !elevate && (*child = {0x100, 0x200}, true);
+        return !startFails && !elevate && (*child = {Open(0x100, "process"), Open(0x200, "thread")}, true);
     }
     std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t ms) override {
-        if (handle > 0x1000) {
-            const auto end = endsAt.find(static_cast<std::uint32_t>(handle - 0x1000));
+        if (Value(handle) > 0x1000) {
+            const auto end = endsAt.find(Id(handle));
             if (end != endsAt.end()) return now < end->second ? kWaitTimeout : kWaitObject0;
             return descendantPolls-- > 0 ? kWaitTimeout : kWaitObject0;
         }
@@ -47,17 +48,24 @@ public:
         return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
     }
     bool GetExitCodeProcess(H, std::uint32_t* code) override { return calls.push_back("exitcode"), *code = 3, true; }
+    // Every handle is closed once, and only one that is open; a close leaves
+    // its own last error, as a failing one would.
     bool CloseHandle(H handle) override {
-        if (handle > 0x1000) return --open, true;
-        return calls.push_back(handle == 0x100   ? "close process"
-                               : handle == 0x300 ? "close job"
-                                                 : "close thread"),
-               true;
+        const auto open = openHandles.find(Value(handle));
+        lastError = kErrorInvalidHandle;
+        if (open == openHandles.end()) return ADD_FAILURE() << "closed a handle that is not open", false;
+        if (open->second != "descendant") calls.push_back("close " + open->second);
+        openHandles.erase(open);
+        return true;
+    }
+    ~FakeProcesses() override {
+        for (const auto& [handle, kind] : openHandles) ADD_FAILURE() << "a " << kind << " handle was left open";
     }
     void Sleep(std::uint32_t ms) override { ++now, calls.push_back("sleep " + std::to_string(ms)); }
     bool QueryWow64(bool* isWow64) override { return *isWow64 = wow64, true; }
     // A failed start is a missing program, unless it asks for elevation.
-    long GetLastError() override { return elevate ? kErrorElevationRequired : kErrorFileNotFound; }
+    long GetLastError() override { return lastError; }
+    void SetLastError(long error) override { lastError = error; }
     // Any name of a program is found as it stands.
     bool SearchPathW(const std::u16string& name, std::u16string* path) override {
         calls.push_back("search " + ToUtf8(name));
@@ -66,7 +74,7 @@ public:
     bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
         calls.push_back("shell " + ToUtf8(start.lpFile) + " | " + ToUtf8(start.lpParameters));
         remaining_ = polls;
-        return *process = 0x100, true;
+        return *process = Open(0x100, "process"), true;
     }
     // The started process is number 10; `before` lists the machine's processes
     // just before the start and `snapshot` at each later look, and only those
@@ -79,7 +87,7 @@ public:
     std::function<Snapshot()> snapshot;
     std::function<std::vector<std::uint32_t>()> members;
     std::vector<std::uint32_t> openable;
-    int descendantPolls = 0, open = 0;  // open: the handles opened and not closed
+    int descendantPolls = 0;
     int now = 0, looks = -1;            // looks: the snapshots after the one before the start
     int imagesFrom = 0;                 // the clock from which `images` can be read
     std::map<std::uint32_t, int> endsAt;
@@ -90,14 +98,14 @@ public:
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
     Snapshot ProcessSnapshot() override { return ++looks == 0 ? before : snapshot ? snapshot() : Snapshot{}; }
     H OpenProcess(std::uint32_t id) override {
-        return std::count(openable.begin(), openable.end(), id) ? (++open, 0x1000 + id) : 0;
+        return std::count(openable.begin(), openable.end(), id) ? Open(0x1000 + id, "descendant") : H{};
     }
     bool ProcessCreationTime(ProcessHandle handle, std::uint64_t* time) override {
-        const auto at = createdAt.find(static_cast<std::uint32_t>(handle - 0x1000));
+        const auto at = createdAt.find(Id(handle));
         return *time = at == createdAt.end() ? 1 : at->second, true;
     }
     bool QueryFullProcessImageNameW(ProcessHandle handle, std::u16string* path) override {
-        const auto found = images.find(static_cast<std::uint32_t>(handle - 0x1000));
+        const auto found = images.find(Id(handle));
         return now >= imagesFrom && found != images.end() && (*path = found->second, true);
     }
     bool ProcessImagePath(std::uint32_t id, std::u16string* path) override {
@@ -106,7 +114,7 @@ public:
     }
     std::vector<std::u16string> TemporaryDirectories() override { return temporary; }
     std::uint32_t ResumeThread(ProcessHandle) override { return calls.push_back("resume"), 1; }
-    ProcessHandle CreateJobObjectW() override { return members ? 0x300 : 0; }
+    ProcessHandle CreateJobObjectW() override { return members ? Open(0x300, "job") : H{}; }
     bool SetInformationJobObject(ProcessHandle, std::uint32_t limits) override {
         return calls.push_back("job limits " + std::to_string(limits)), !jobLimitsFail;
     }
@@ -117,8 +125,20 @@ public:
     std::u16string GetSystemDirectoryW() override { return u"C:\\WINDOWS\\system32"; }
     std::u16string GetWindowsDirectoryW() override { return u"C:\\WINDOWS"; }
     long Sleeps() const { return std::count(calls.begin(), calls.end(), "sleep 10"); }
+    long OpenDescendants() const {
+        return std::count_if(openHandles.begin(), openHandles.end(), [](auto& h) { return h.second == "descendant"; });
+    }
+    long lastError = 0;
+    // The open handles by value, each with its kind: process, thread, job, descendant.
+    std::map<std::uintptr_t, std::string> openHandles;
 
 private:
+    static std::uintptr_t Value(H handle) { return static_cast<std::uintptr_t>(handle); }
+    static std::uint32_t Id(H handle) { return static_cast<std::uint32_t>(Value(handle) - 0x1000); }
+    H Open(std::uintptr_t value, const char* kind) {
+        if (!openHandles.emplace(value, kind).second) ADD_FAILURE() << "a " << kind << " handle opened twice";
+        return static_cast<H>(value);
+    }
     int remaining_ = 0;
 };
 
@@ -209,13 +229,13 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     processes.snapshot = [] { return Snapshot{{11, 10}, {12, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.Sleeps(), 2);
-    EXPECT_EQ(processes.open, 0);
+    EXPECT_EQ(processes.OpenDescendants(), 0);
     // A member the job no longer lists once opened is let go, its handle closed.
     processes = {};
     processes.openable = {14};
-    processes.members = [&] { return processes.open ? Ids{10} : Ids{10, 14}; };
+    processes.members = [&] { return processes.OpenDescendants() ? Ids{10} : Ids{10, 14}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.open, 0);
+    EXPECT_EQ(processes.OpenDescendants(), 0);
 }
 
 // A program that needs elevation: process creation and the program's lookup
@@ -225,14 +245,14 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
 TEST(RunAndWait, TheShellStartsAnElevatedProgramWithRedirectionOn) {
     FakeProcesses processes;
     processes.elevate = true;
-    EXPECT_EQ(RunAndWait(processes, nullptr, u"C:\\Windows\\System32\\u.exe /S", 5, 0, true), 3);
+    EXPECT_EQ(RunAndWait(processes, nullptr, u"C:\\Windows\\System32\\u.exe /S", 5, {}, true), 3);
     EXPECT_EQ(Calls(processes.calls.begin(), processes.calls.begin() + 5),
               (Calls{"fs off", "create C:\\Windows\\System32\\u.exe /S", "search C:\\Windows\\System32\\u.exe", "fs on",
                      "shell C:\\WINDOWS\\Sysnative\\u.exe | /S"}));
     // Elsewhere, or with the process's own view, the program stays as found.
     for (const bool native : {true, false}) {
         processes.calls.clear();
-        EXPECT_EQ(RunAndWait(processes, nullptr, u"D:\\u.exe", 5, 0, native), 3);
+        EXPECT_EQ(RunAndWait(processes, nullptr, u"D:\\u.exe", 5, {}, native), 3);
         EXPECT_EQ(processes.calls.at(native ? 4 : 2), "shell D:\\u.exe | ");
     }
     processes.calls.clear();
@@ -282,7 +302,7 @@ TEST(RunAndWait, AChainIsFollowedWithoutAJobAndAJobKeepsEveryMemberAndLetsGo) {
         for (const std::string& call : processes.calls)
             if (call.rfind("job", 0) == 0 || call == "assign" || call == "close job") jobCalls.push_back(call);
         EXPECT_EQ(jobCalls, c.jobCalls);
-        EXPECT_EQ(processes.open, 0);
+        EXPECT_EQ(processes.OpenDescendants(), 0);
     }
     // The member whose parent search failed: 12 names 11 as its parent but is
     // older than it, the 11 found first having taken a dead parent's id.
@@ -432,7 +452,7 @@ protected:
         UninstallCommand(*this, inventory, create, processes, pump);
     }
 
-    WindowHandle Window() override { return 0; }
+    WindowHandle Window() override { return {}; }
     int RowCount() override { return static_cast<int>(rows.size()); }
     bool RowChecked(int row) override { return log.push_back("row " + std::to_string(row)), rows.at(row).second; }
     TOrvUninstallInfo* RowEntry(int row) override { return rows.at(row).first; }
