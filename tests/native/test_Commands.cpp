@@ -88,8 +88,8 @@ public:
     std::function<std::vector<std::uint32_t>()> members;
     std::vector<std::uint32_t> openable;
     int descendantPolls = 0;
-    int now = 0, looks = -1;            // looks: the snapshots after the one before the start
-    int imagesFrom = 0;                 // the clock from which `images` can be read
+    int now = 0, looks = -1;  // looks: the snapshots after the one before the start
+    int imagesFrom = 0;       // the clock from which `images` can be read
     std::map<std::uint32_t, int> endsAt;
     std::map<std::uint32_t, std::uint64_t> createdAt;
     std::map<std::uint32_t, std::u16string> images, unopenedImages;
@@ -142,7 +142,8 @@ private:
     int remaining_ = 0;
 };
 
-TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
+// The fake itself fails a test that leaves a handle open.
+TEST(RunAndWait, PollsServicingMessagesUntilTheChildEndsThenClosesBothHandles) {
     FakeProcesses processes;
     processes.polls = 2;
     // The line reaches process creation as it stands: shell syntax and references untouched.
@@ -155,61 +156,91 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
     EXPECT_EQ(processes.flags, 0x34u);  // a new console, normal priority, suspended until it is in a job
     EXPECT_EQ((std::vector<unsigned>{processes.startup.dwFlags, processes.startup.wShowWindow}),
               (std::vector<unsigned>{1u, 5u}));
-    processes.calls.clear();
-    processes.polls = 5;
-    const auto failingPump = [] { throw std::runtime_error("pump"); };
-    EXPECT_THROW(RunAndWait(processes, failingPump, u"x.exe", 5), std::runtime_error);
-    EXPECT_EQ(Calls(processes.calls.end() - 2, processes.calls.end()), (Calls{"close process", "close thread"}));
+}
 
-    // The longest line process creation takes, one more, and a start that fails.
+TEST(RunAndWait, APumpThatThrowsLeavesNoHandleOpen) {
+    FakeProcesses processes;
+    processes.polls = 5;
+    EXPECT_THROW(RunAndWait(
+                     processes, [] { throw std::runtime_error("pump"); }, u"x.exe", 5),
+                 std::runtime_error);
+}
+
+TEST(RunAndWait, TakesTheLongestLineProcessCreationTakesAndNoLonger) {
+    FakeProcesses processes;
     const std::u16string longest(kMaxCommandLine, u'c');
-    processes.calls.clear();
-    processes.polls = 0;
     EXPECT_EQ(RunAndWait(processes, nullptr, longest, 5), 3);
     EXPECT_EQ(processes.calls.front(), "create " + ToUtf8(longest));
+    processes.calls.clear();
     EXPECT_EQ(RunAndWait(processes, nullptr, longest + u"c", 5), -1);
+    EXPECT_EQ(processes.calls, Calls{});
+}
+
+TEST(RunAndWait, AStartThatFailsAnswersMinusOneAndWaitsForNothing) {
+    FakeProcesses processes;
     processes.startFails = true;
     EXPECT_EQ(RunAndWait(processes, nullptr, u"missing.exe", 5), -1);
-    EXPECT_EQ(processes.calls.size(), 8u);
+    EXPECT_EQ(processes.calls, Calls{"create missing.exe"});
+}
 
-    // A child that cannot be opened (another account's copy) holds the wait
-    // while a look finds it with the same parent, looked for every 25 polls,
-    // when it may be a copy: new since the start, and its image, read without
-    // a handle, in a temporary folder or unreadable. One that ran before the
-    // start names a dead holder of the started process's id as its parent (as
-    // csrss.exe names smss.exe); a browser elsewhere is left running.
-    struct Unopened {
+// The owner of a handle leaves the last error as the failed call before its
+// close left it.
+TEST(RunAndWait, AClosedHandleKeepsTheLastError) {
+    FakeProcesses processes;
+    processes.openable = {11};
+    processes.lastError = kErrorElevationRequired;
+    unique_process_handle(processes.OpenProcess(11), TProcessHandleCloser(processes)).reset();
+    EXPECT_EQ(processes.lastError, kErrorElevationRequired);
+}
+
+// A child that cannot be opened (another account's copy) holds the wait while
+// a look finds it with the same parent, when it may be a copy: new since the
+// start, and its image, read without a handle, in a temporary folder or
+// unreadable. One that ran before the start names a dead holder of the started
+// process's id as its parent (as csrss.exe names smss.exe); a browser elsewhere
+// is left running. A look lists it three times, then no more.
+TEST(RunAndWait, AnUnopenedChildHoldsTheWaitOnlyWhileItMayBeACopy) {
+    const struct {
         const char* name;
         Snapshot before;
         std::u16string image;
-        long sleeps;
-    } unopened[] = {
-        {"new, image unreadable", {{4, 0}, {12, 99}}, u"", 3 * 25},
-        {"new, in a temporary folder", {{4, 0}}, u"C:\\Temp\\au_.exe", 3 * 25},
-        {"new, elsewhere", {{4, 0}}, u"C:\\Program Files\\browser.exe", 0},
-        {"listed before the start", {{4, 0}, {11, 10}}, u"C:\\Temp\\au_.exe", 0},
-        {"no list before the start", {}, u"", 0},
+        bool held;
+    } rows[] = {
+        {"new, image unreadable", {{4, 0}, {12, 99}}, u"", true},
+        {"new, in a temporary folder", {{4, 0}}, u"C:\\Temp\\au_.exe", true},
+        {"new, elsewhere", {{4, 0}}, u"C:\\Program Files\\browser.exe", false},
+        {"listed before the start", {{4, 0}, {11, 10}}, u"C:\\Temp\\au_.exe", false},
+        {"no list before the start", {}, u"", false},
     };
-    for (const Unopened& u : unopened) {
-        SCOPED_TRACE(u.name);
-        processes = {};
-        processes.before = u.before;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeProcesses processes;
+        processes.before = row.before;
         processes.temporary = {u"C:\\Temp\\"};
-        if (!u.image.empty()) processes.unopenedImages = {{11, u.image}};
+        if (!row.image.empty()) processes.unopenedImages = {{11, row.image}};
         processes.snapshot = [&] { return processes.looks <= 3 ? Snapshot{{11, 10}, {12, 99}} : Snapshot{{11, 98}}; };
         EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-        EXPECT_EQ(processes.Sleeps(), u.sleeps);
+        // Held: released at the first look that no longer lists it.
+        EXPECT_EQ(processes.looks, row.held ? 4 : 1);
+        EXPECT_EQ(processes.now > 0, row.held);
     }
-    // So does a member of its job that cannot be opened, while the job lists it.
-    processes = {};
+}
+
+TEST(RunAndWait, AnUnopenedJobMemberHoldsTheWaitWhileTheJobListsIt) {
+    FakeProcesses processes;
     processes.members = [&] { return processes.looks <= 3 ? Ids{10, 13} : Ids{10}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_EQ(processes.looks, 4);
-    // A child whose program cannot be read yet (under Wine, one still starting)
-    // holds the wait until it can be read, looked at every 25 polls, and then
-    // for as long as it runs only when it is a copy.
-    for (const auto& [image, sleeps] : {std::pair{u"C:\\Program Files\\browser.exe", 50}, {u"C:\\Temp\\au_.exe", 80}}) {
-        processes = {};
+}
+
+// Under Wine, a child still starting has no program to read yet: it holds the
+// wait until its program can be read (from 30), and then for as long as it
+// runs (until 80) only when it is a copy.
+TEST(RunAndWait, AChildWhoseProgramCannotBeReadYetHoldsTheWaitUntilItCanBe) {
+    for (const auto& [image, releasedAt] :
+         {std::pair{u"C:\\Program Files\\browser.exe", 50}, {u"C:\\Temp\\au_.exe", 80}}) {
+        SCOPED_TRACE(ToUtf8(image));
+        FakeProcesses processes;
         processes.openable = {11};
         processes.images = {{11, image}};
         processes.imagesFrom = 30;
@@ -217,25 +248,31 @@ TEST(RunAndWait, PollsServicingMessagesAndClosesBothHandlesWhateverHappens) {
         processes.endsAt = {{11, 80}};
         processes.snapshot = [] { return Snapshot{{11, 10}}; };
         EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-        EXPECT_EQ(processes.Sleeps(), sleeps);
+        // Released at the first look that reads it (every 25 polls), or when it ends.
+        EXPECT_EQ(processes.now, releasedAt);
     }
-    // A copy in a temporary folder does, the folder matched whatever the case;
-    // a folder whose name only begins like it does not.
-    processes = {};
+}
+
+// The folder matched whatever the case; a folder whose name only begins like
+// it does not hold the wait.
+TEST(RunAndWait, ACopyInATemporaryFolderHoldsTheWaitUntilItEnds) {
+    FakeProcesses processes;
     processes.openable = {11, 12};
     processes.images = {{11, u"C:\\uSERS\\zoe\\TEMP\\aZA\\au_.exe"}, {12, u"C:\\users\\zoe\\Tempest\\x.exe"}};
     processes.temporary = {u"D:\\", u"c:\\Users\\ZOE\\temp\\Aza\\"};
     processes.descendantPolls = 3;
     processes.snapshot = [] { return Snapshot{{11, 10}, {12, 10}}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.Sleeps(), 2);
-    EXPECT_EQ(processes.OpenDescendants(), 0);
-    // A member the job no longer lists once opened is let go, its handle closed.
-    processes = {};
+    // Three tests of 11 see it run; 12 is never waited for.
+    EXPECT_EQ(processes.now, 2);
+}
+
+TEST(RunAndWait, AJobMemberNoLongerListedOnceOpenedIsLetGo) {
+    FakeProcesses processes;
     processes.openable = {14};
     processes.members = [&] { return processes.OpenDescendants() ? Ids{10} : Ids{10, 14}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.OpenDescendants(), 0);
+    EXPECT_EQ(processes.now, 0);
 }
 
 // A program that needs elevation: process creation and the program's lookup
@@ -269,13 +306,12 @@ TEST(RunAndWait, AChainIsFollowedWithoutAJobAndAJobKeepsEveryMemberAndLetsGo) {
     struct Chain {
         const char* name;
         bool job, jobLimitsFail;
-        long sleeps;
         int looks;
         Calls jobCalls;
     } chains[] = {
-        {"no job", false, false, 100, 4, {}},
-        {"job", true, false, 100, 2, {"job limits 2048", "assign", "job limits 6144", "close job"}},
-        {"job that cannot be set", true, true, 100, 4, {"job limits 2048", "close job"}},
+        {"no job", false, false, 4, {}},
+        {"job", true, false, 2, {"job limits 2048", "assign", "job limits 6144", "close job"}},
+        {"job that cannot be set", true, true, 4, {"job limits 2048", "close job"}},
     };
     for (const Chain& c : chains) {
         SCOPED_TRACE(c.name);
@@ -296,16 +332,19 @@ TEST(RunAndWait, AChainIsFollowedWithoutAJobAndAJobKeepsEveryMemberAndLetsGo) {
         if (c.job) processes.members = [&] { return processes.now < 30 ? Ids{10, 11, 12} : Ids{10, 12}; };
         processes.jobLimitsFail = c.jobLimitsFail;
         EXPECT_EQ(RunAndWait(processes, nullptr, u"wrapper.exe", 5), 3);
-        EXPECT_EQ(processes.Sleeps(), c.sleeps);
+        // Held until the copy ends.
+        EXPECT_EQ(processes.now, 100);
         EXPECT_EQ(processes.looks, c.looks);
         Calls jobCalls;
         for (const std::string& call : processes.calls)
             if (call.rfind("job", 0) == 0 || call == "assign" || call == "close job") jobCalls.push_back(call);
         EXPECT_EQ(jobCalls, c.jobCalls);
-        EXPECT_EQ(processes.OpenDescendants(), 0);
     }
-    // The member whose parent search failed: 12 names 11 as its parent but is
-    // older than it, the 11 found first having taken a dead parent's id.
+}
+
+// 12 names 11 as its parent but is older than it, the 11 found first having
+// taken a dead parent's id: the parent search passes it over, the job keeps it.
+TEST(RunAndWait, AJobMemberThatTheParentSearchPassedOverHoldsTheWait) {
     FakeProcesses processes;
     processes.openable = {11, 12};
     processes.images = {{11, u"C:\\Tools\\wrapper.exe"}, {12, u"C:\\Temp\\au_.exe"}};
@@ -315,49 +354,60 @@ TEST(RunAndWait, AChainIsFollowedWithoutAJobAndAJobKeepsEveryMemberAndLetsGo) {
     processes.snapshot = [] { return Snapshot{{11, 10}, {12, 11}}; };
     processes.members = [] { return Ids{10, 11, 12}; };
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
-    EXPECT_EQ(processes.Sleeps(), 50);
+    EXPECT_EQ(processes.now, 50);
 }
 
-// On 64-bit Windows the companion runs hidden and whatever it answers, even when
-// it cannot start, a file it or an earlier run left is merged; on 32-bit Windows
-// nothing is started and nothing read.
-TEST(MergeHandOffInventory, RunsTheCompanionOnlyUnderWow64AndMergesWhateverItAnswers) {
+// An inventory over no registry, with a hand-off file of one entry.
+class MergeTest : public ::testing::Test {
+protected:
+    MergeTest() { files.sections = {{u"Planted", {{u"DisplayName", u"Planted entry"}}}}; }
     SmallRegistry registry;
     ScriptedFiles files;
-    files.sections = {{u"Planted", {{u"DisplayName", u"Planted entry"}}}};
-    TOrvUninstallReader inventory(registry, files);
+    TOrvUninstallReader inventory{registry, files};
     FakeProcesses processes;
+};
+
+// Whatever the companion answers, even when it cannot start, a file it or an
+// earlier run left is merged.
+TEST_F(MergeTest, UnderWow64TheCompanionRunsHiddenAndItsFileIsMerged) {
     processes.startFails = true;
     MergeHandOffInventory(inventory, processes, nullptr);
     EXPECT_EQ(processes.calls, Calls{"create Drisk.x64"});
     EXPECT_EQ(processes.startup.wShowWindow, 0u);
     ASSERT_EQ(inventory.Entries.Count(), 1u);
     EXPECT_EQ(inventory.Entries[0]->DisplayName, u"Planted entry");
+    EXPECT_EQ(files.flushes, 1);
+}
+
+TEST_F(MergeTest, On32BitWindowsNothingIsStartedAndNothingRead) {
     processes.wow64 = false;
     MergeHandOffInventory(inventory, processes, nullptr);
     THandOffRun{processes};
-    EXPECT_EQ(processes.calls.size(), 1u);
-    EXPECT_EQ(inventory.Entries.Count(), 1u);
-    EXPECT_EQ(files.flushes, 1);
+    EXPECT_EQ(processes.calls, Calls{});
+    EXPECT_EQ(inventory.Entries.Count(), 0u);
+    EXPECT_EQ(files.flushes, 0);
+}
 
-    // Started ahead: the merge waits for that run and starts no other. A run no
-    // merge takes (the scan failed) is let go, unwaited for, and nothing is read.
-    processes = {};
+// The merge waits for the run started ahead and starts no other; a run no merge
+// takes (the scan failed) is let go unwaited for. The companion starts no
+// process: it runs in no job, not suspended, and nothing but its own process
+// is looked for.
+TEST_F(MergeTest, ARunStartedAheadIsWaitedForOnceAndOneNotTakenIsLetGo) {
     processes.polls = 1;
     {
         THandOffRun ahead(processes);
         MergeHandOffInventory(inventory, processes, nullptr, &ahead);
         THandOffRun{processes};
     }
-    // The companion starts no process: it runs in no job, not suspended, and
-    // nothing but its own process is looked for.
-    EXPECT_EQ(processes.calls,
-              (Calls{"create Drisk.x64", "wait 0", "sleep 10", "wait 0", "wait infinite", "exitcode", "close process",
-                     "close thread", "create Drisk.x64", "close process", "close thread"}));
+    Calls started;
+    for (const std::string& call : processes.calls)
+        if (call.rfind("create", 0) == 0 || call.rfind("close", 0) == 0 || call == "exitcode") started.push_back(call);
+    EXPECT_EQ(started, (Calls{"create Drisk.x64", "exitcode", "close process", "close thread", "create Drisk.x64",
+                              "close process", "close thread"}));
     EXPECT_EQ(processes.flags, 0x30u);
     EXPECT_EQ(processes.looks, -1);
-    EXPECT_EQ(inventory.Entries.Count(), 2u);
-    EXPECT_EQ(files.flushes, 2);
+    EXPECT_EQ(inventory.Entries.Count(), 1u);
+    EXPECT_EQ(files.flushes, 1);
 }
 
 // What an entry's uninstall starts: a Windows Installer maintenance call becomes
@@ -398,8 +448,7 @@ TEST(UninstallCommandLine, AWindowsInstallerMaintenanceCallBecomesItsRemovalAndA
     }
 }
 
-// The text conversions the error display uses on what an exception says, and
-// the icon path of a DisplayIcon value.
+// The text conversions the error display uses on what an exception says.
 TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8"
                        "b\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xC3\xA9"),
@@ -408,7 +457,10 @@ TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
               "\xF0\x9F\x98\x80\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80\xEF\xBF\xBD");
     EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
     EXPECT_EQ(ExceptionDisplayText(u"Done."), u"Done.");
-    // An icon reference: what stands before the first comma, both ends gone when quoted.
+}
+
+// An icon reference: what stands before the first comma, both ends gone when quoted.
+TEST(ExtractIconPath, TakesWhatStandsBeforeTheFirstCommaUnquoted) {
     EXPECT_EQ(ExtractIconPath(u"\"C:\\A B\\a.exe\",2") + u"|" + ExtractIconPath(u"C:\\b.ico") + u"|" +
                   ExtractIconPath(u"\"c.exe'") + u"|" + ExtractIconPath(u"\"") + u"|" + ExtractIconPath(u",1"),
               u"C:\\A B\\a.exe|C:\\b.ico|c.exe||");
@@ -445,6 +497,11 @@ protected:
         inventory = Create();
         PopulateList();
         log.clear();
+    }
+    // No key is left open or opened for more than reading.
+    void TearDown() override {
+        EXPECT_TRUE(registry.handles.empty());
+        EXPECT_EQ(registry.misuse, 0);
     }
     std::unique_ptr<TOrvUninstallReader> Create() { return std::make_unique<TOrvUninstallReader>(registry, files); }
     void Run() {
@@ -496,23 +553,27 @@ TEST_F(UninstallCommandTest, TicksAreReadBottomUpWhenReachedThenTheListIsRebuilt
                               "create P1 /x", "close thread"}));
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0].first->KeyName + rows[1].first->KeyName, u"P2P4");
+}
 
+TEST_F(UninstallCommandTest, ARebuildThatFailsEmptiesTheListBeforeTheErrorPassesOn) {
     rows[0].second = true;
-    pump = nullptr;
     processes.onStart = [this](const std::u16string&) {
         SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1});
     };
     EXPECT_THROW(Run(), ERegistryException);
     EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(log.back(), "enable");
+}
+
+TEST_F(UninstallCommandTest, AnInventoryStartUpCouldNotMakeIsMadeAnew) {
     inventory.reset();
+    SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1});
     EXPECT_THROW(Run(), ERegistryException);
     EXPECT_EQ(inventory, nullptr);
     registry.Find(u"P4")->values.pop_back();
     Run();
     ASSERT_NE(inventory, nullptr);
-    EXPECT_EQ(rows.size(), 2u);
-    EXPECT_TRUE(registry.handles.empty());
-    EXPECT_EQ(registry.misuse, 0);
+    EXPECT_EQ(rows.size(), 5u);
 }
 
 }  // namespace velmora::testing
