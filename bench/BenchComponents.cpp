@@ -79,7 +79,7 @@ int Run(int reps) {
         // Drisk.x64 alone, started as the window starts it, then the reading of
         // what it wrote.
         start = NowMs();
-        RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, 0, false, wsProcessOnly);
+        RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, {}, false, wsProcessOnly);
         Record("drisk", rep, NowMs() - start);
         CopyFileW(handOffPath.c_str(), savedPath.c_str(), FALSE);
         {
@@ -112,7 +112,7 @@ int Run(int reps) {
             // The same two steps timed apart, on a full inventory.
             reader.Refresh();
             start = NowMs();
-            RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, 0, false, wsProcessOnly);
+            RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, {}, false, wsProcessOnly);
             const double run = NowMs() - start;
             reader.LoadFromHandOffFile();
             Record("merge-split", rep, NowMs() - start,

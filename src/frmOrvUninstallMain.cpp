@@ -397,7 +397,7 @@ class TMainFormUninstallView final : public IUninstallView {
 public:
     TMainFormUninstallView(TOrvUninstallMainForm& form, HWND window) : form_(form), window_(window) {}
 
-    WindowHandle Window() override { return reinterpret_cast<WindowHandle>(window_); }
+    WindowHandle Window() override { return ToSeam<WindowHandle>(window_); }
     int RowCount() override { return form_.ListView.Count(); }
     bool RowChecked(int row) override { return form_.ListView.Checked(row); }
     TOrvUninstallInfo* RowEntry(int row) override { return static_cast<TOrvUninstallInfo*>(form_.ListView.Data(row)); }

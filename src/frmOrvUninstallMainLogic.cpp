@@ -8,7 +8,7 @@ const char16_t kHandOffProgram[] = u"Drisk.x64";
 
 THandOffRun::THandOffRun(IProcesses& processes)
     : tried_(IsWow64(processes)),
-      process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide, 0, false, wsProcessOnly) : std::nullopt) {}
+      process_(tried_ ? StartProcess(processes, kHandOffProgram, kSwHide, {}, false, wsProcessOnly) : std::nullopt) {}
 
 void THandOffRun::Wait(const ProcessMessagesProc& processMessages) {
     if (process_) process_->Wait(processMessages);
@@ -23,7 +23,7 @@ void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes
     if (startedAhead && startedAhead->Tried()) {
         startedAhead->Wait(processMessages);
     } else {
-        RunAndWait(processes, processMessages, kHandOffProgram, kSwHide, 0, false, wsProcessOnly);
+        RunAndWait(processes, processMessages, kHandOffProgram, kSwHide, {}, false, wsProcessOnly);
     }
     inventory.LoadFromHandOffFile();
 }

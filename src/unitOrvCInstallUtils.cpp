@@ -5,8 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/UniqueAny.h"
-
 #ifdef _WIN32
 #include "platform/Application.h"
 #endif
@@ -20,23 +18,10 @@ constexpr std::uint32_t kPollSleepMs = 10;
 // written to by process creation.
 constexpr std::size_t kMinimumCommandBuffer = 512;
 
-// A handle of the process seam, closed through it when the owner goes; none
-// when it is 0.
-class TProcessHandle {
-public:
-    TProcessHandle(IProcesses& processes, ProcessHandle handle) : processes_(processes), handle_(handle) {}
-    TProcessHandle(TProcessHandle&& other) noexcept
-        : processes_(other.processes_), handle_(std::exchange(other.handle_, 0)) {}
-    TProcessHandle& operator=(TProcessHandle&&) = delete;
-    ~TProcessHandle() {
-        if (handle_) processes_.CloseHandle(handle_);
-    }
-    ProcessHandle Get() const { return handle_; }
-
-private:
-    IProcesses& processes_;
-    ProcessHandle handle_;
-};
+// A handle of the process seam, closed through it when its owner goes.
+unique_process_handle Owned(IProcesses& processes, ProcessHandle handle) {
+    return unique_process_handle(handle, TProcessHandleCloser(processes));
+}
 
 // The 64-bit view of the file system for this thread while it lives, when it is
 // asked for and this is a 32-bit process on 64-bit Windows; the process's own
@@ -104,10 +89,14 @@ bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& pr
 // holds all of them, also those whose parent has ended before anybody looked.
 class TDescendants {
 public:
-    TDescendants(IProcesses& processes, ProcessHandle root, ProcessHandle job, std::vector<ProcessEntry> before)
+    // Takes the started process's handle, which it holds from then on.
+    TDescendants(IProcesses& processes, unique_process_handle root, ProcessHandle job, std::vector<ProcessEntry> before)
         : processes_(processes), job_(job), before_(std::move(before)) {
+        // Without its creation time nothing it started can be told apart.
         std::uint64_t created = 0;
-        if (processes_.ProcessCreationTime(root, &created)) known_.push_back({processes_.GetProcessId(root), root, false});
+        following_ = processes_.ProcessCreationTime(root.get(), &created);
+        const std::uint32_t id = following_ ? processes_.GetProcessId(root.get()) : 0;
+        known_.push_back({id, std::move(root), false});
     }
 
     struct TRunning {
@@ -121,7 +110,7 @@ public:
 
     // A fresh look for new descendants, which are held open from then on.
     void Look() {
-        if (!known_.empty()) Discover(processes_.ProcessSnapshot(), {});
+        if (following_) Discover(processes_.ProcessSnapshot(), {});
     }
 
     // The known descendants that still run from a temporary folder, or whose
@@ -129,14 +118,16 @@ public:
     // one that cannot be opened, and may be such a copy, still runs.
     TRunning RunningHandOvers() {
         TRunning running;
-        if (known_.empty()) return running;
+        if (!following_) return running;
         const std::vector<ProcessEntry> snapshot = processes_.ProcessSnapshot();
-        const std::vector<std::uint32_t> members = job_ ? processes_.JobProcessIds(job_) : std::vector<std::uint32_t>{};
+        const std::vector<std::uint32_t> members =
+            job_ != ProcessHandle{} ? processes_.JobProcessIds(job_) : std::vector<std::uint32_t>{};
         Discover(snapshot, members);
         for (Known& process : known_) {
-            if (!process.temporary) process.temporary = FromTemporaryFolder(process.handle);
-            if (process.temporary.value_or(true) && processes_.WaitForSingleObject(process.handle, 0) == kWaitTimeout) {
-                running.handles.push_back(process.handle);
+            const ProcessHandle handle = process.handle.get();
+            if (!process.temporary) process.temporary = FromTemporaryFolder(handle);
+            if (process.temporary.value_or(true) && processes_.WaitForSingleObject(handle, 0) == kWaitTimeout) {
+                running.handles.push_back(handle);
                 running.unread |= !process.temporary;
             }
         }
@@ -153,7 +144,7 @@ private:
     // for a process that is held, and the program until it can be read.
     struct Known {
         std::uint32_t id;
-        ProcessHandle handle;
+        unique_process_handle handle;
         // Whether its program lies in a temporary folder; none while unread.
         std::optional<bool> temporary;
     };
@@ -186,55 +177,51 @@ private:
                 if (IsKnown(entry.th32ProcessID) || Contains(passedOver, entry.th32ProcessID)) continue;
                 const Known* parent = KnownById(entry.th32ParentProcessID);
                 if (!parent) continue;
-                const ProcessHandle parentHandle = parent->handle;
+                const ProcessHandle parentHandle = parent->handle.get();
                 passedOver.push_back(entry.th32ProcessID);
                 // Ran before the start: its parent id names an earlier holder
                 // (csrss.exe, wininit.exe and winlogon.exe name a dead smss.exe).
                 if (Listed(before_, entry)) continue;
-                const ProcessHandle handle = processes_.OpenProcess(entry.th32ProcessID);
+                unique_process_handle handle = Owned(processes_, processes_.OpenProcess(entry.th32ProcessID));
                 if (!handle) {
                     NoteUnopened({entry.th32ProcessID, entry.th32ParentProcessID, false});
                     continue;
                 }
-                found |= Add(entry.th32ProcessID, handle, parentHandle);
+                found |= Add(entry.th32ProcessID, std::move(handle), parentHandle);
             }
         }
         // The job's members, whoever their parents were, also one the parent
         // search passed over. One that ended between the list and the opening
         // may have left its id to a stranger: a member is kept only when the job
-        // still lists its id once it is held open.
-        std::vector<std::pair<std::uint32_t, ProcessHandle>> opened;
+        // still lists its id once it is held open; the others are closed.
+        std::vector<std::pair<std::uint32_t, unique_process_handle>> opened;
         for (const std::uint32_t id : members) {
             if (IsKnown(id)) continue;
-            if (const ProcessHandle handle = processes_.OpenProcess(id)) {
-                opened.emplace_back(id, handle);
+            unique_process_handle handle = Owned(processes_, processes_.OpenProcess(id));
+            if (handle) {
+                opened.emplace_back(id, std::move(handle));
             } else {
                 NoteUnopened({id, 0, true});
             }
         }
         if (opened.empty()) return;
         const std::vector<std::uint32_t> still = processes_.JobProcessIds(job_);
-        for (const auto& [id, handle] : opened) {
-            if (Contains(still, id)) {
-                // Never older than the started process.
-                Add(id, handle, known_.front().handle);
-            } else {
-                processes_.CloseHandle(handle);
-            }
+        for (auto& [id, handle] : opened) {
+            // Never older than the started process.
+            if (Contains(still, id)) Add(id, std::move(handle), known_.front().handle.get());
         }
     }
 
     // Keeps the opened process when it is not older than its parent. One that
     // is passed over now is looked at again at the next look.
-    bool Add(std::uint32_t id, ProcessHandle handle, ProcessHandle parent) {
-        TProcessHandle owner(processes_, handle);
+    bool Add(std::uint32_t id, unique_process_handle handle, ProcessHandle parent) {
         std::uint64_t created = 0, parentCreated = 0;
-        if (!processes_.ProcessCreationTime(handle, &created) ||
+        if (!processes_.ProcessCreationTime(handle.get(), &created) ||
             !processes_.ProcessCreationTime(parent, &parentCreated) || created < parentCreated) {
             return false;
         }
-        known_.push_back({id, handle, FromTemporaryFolder(handle)});
-        opened_.push_back(std::move(owner));
+        const std::optional<bool> temporary = FromTemporaryFolder(handle.get());
+        known_.push_back({id, std::move(handle), temporary});
         return true;
     }
 
@@ -281,9 +268,9 @@ private:
     // The machine's processes just before the start; empty when that snapshot
     // failed, and then no process that cannot be opened holds the wait.
     const std::vector<ProcessEntry> before_;
-    // The started process first, which is not this object's to close.
+    // The started process first, then its descendants as they were found.
     std::vector<Known> known_;
-    std::vector<TProcessHandle> opened_;
+    bool following_ = false;
     std::vector<Unopened> unopened_;
     std::vector<std::u16string> temporaryDirectories_;
     bool temporaryDirectoriesRead_ = false;
@@ -312,26 +299,18 @@ void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMe
     }
 }
 
-// Lets the job go: processes its members start from now on stay out of it (an
-// Explorer an uninstaller restarted, and what the user starts from it), then
-// its handle is closed, which ends nothing.
-void ReleaseJob(IProcesses& processes, ProcessHandle job) {
-    processes.SetInformationJobObject(job, kJobObjectLimitBreakawayOk | kJobObjectLimitSilentBreakawayOk);
-    processes.CloseHandle(job);
-}
-
 // A job for the process created suspended, before it runs: every process it
 // starts goes into it, and theirs. Its members may break away when they ask.
-// 0 where there is none (Windows 7, where jobs do not nest) or it cannot be set.
-ProcessHandle PutInJob(IProcesses& processes, ProcessHandle process) {
-    const ProcessHandle job = processes.CreateJobObjectW();
-    if (!job) return 0;
-    if (!processes.SetInformationJobObject(job, kJobObjectLimitBreakawayOk) ||
-        !processes.AssignProcessToJobObject(job, process)) {
-        processes.CloseHandle(job);
-        return 0;
+// None where there is none (Windows 7, where jobs do not nest) or it cannot be
+// set; one that cannot be set is closed as it is.
+unique_job PutInJob(IProcesses& processes, ProcessHandle process) {
+    unique_process_handle job = Owned(processes, processes.CreateJobObjectW());
+    unique_job kept(ProcessHandle{}, TJobCloser(processes));
+    if (job && processes.SetInformationJobObject(job.get(), kJobObjectLimitBreakawayOk) &&
+        processes.AssignProcessToJobObject(job.get(), process)) {
+        kept.reset(job.release());
     }
-    return job;
+    return kept;
 }
 
 // A path in the 64-bit System32, found with redirection off, as a 32-bit
@@ -403,49 +382,42 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     if (!created) {
         start.hwnd = owner;
         start.nShow = showWindow;
-        if (!processes.ShellExecuteExW(start, &child.hProcess) || !child.hProcess) return std::nullopt;
+        if (!processes.ShellExecuteExW(start, &child.hProcess) || child.hProcess == ProcessHandle{}) {
+            return std::nullopt;
+        }
     }
-    ProcessHandle job = 0;
+    unique_process_handle process = Owned(processes, child.hProcess);
+    unique_process_handle thread = Owned(processes, child.hThread);
+    unique_job job(ProcessHandle{}, TJobCloser(processes));
     if (created && handOvers) {
         // The wait finds a copy handed over to through a process that has ended.
         // Where there is no job, the search by parent alone remains.
-        job = PutInJob(processes, child.hProcess);
-        processes.ResumeThread(child.hThread);
+        job = PutInJob(processes, process.get());
+        processes.ResumeThread(thread.get());
     }
-    return TRunningProcess(processes, child, job, scope, std::move(before));
+    return TRunningProcess(processes, std::move(process), std::move(thread), std::move(job), scope, std::move(before));
 }
 
-TRunningProcess::TRunningProcess(TRunningProcess&& other) noexcept
-    : processes_(other.processes_),
-      child_(std::exchange(other.child_, ProcessRecord{})),
-      job_(std::exchange(other.job_, 0)),
-      scope_(other.scope_),
-      before_(std::move(other.before_)) {}
-
-TRunningProcess::~TRunningProcess() {
-    // The process handle, then the thread's, then the job's (which ends nothing).
-    if (child_.hProcess) processes_->CloseHandle(child_.hProcess);
-    if (child_.hThread) processes_->CloseHandle(child_.hThread);
-    if (job_) ReleaseJob(*processes_, job_);
+void TJobCloser::operator()(ProcessHandle job) const noexcept {
+    processes_->SetInformationJobObject(job, kJobObjectLimitBreakawayOk | kJobObjectLimitSilentBreakawayOk);
+    processes_->CloseHandle(job);
 }
 
 int TRunningProcess::Wait(const ProcessMessagesProc& processMessages) {
-    if (!child_.hProcess) return -1;
+    if (!process_) return -1;
     IProcesses& processes = *processes_;
-    const ProcessHandle jobHandle = std::exchange(job_, 0);
     // Closed however the wait ends: the process handle, then the thread's, then the job's.
-    const scope_exit job([&] {
-        if (jobHandle) ReleaseJob(processes, jobHandle);
-    });
-    const TProcessHandle thread(processes, std::exchange(child_.hThread, 0));
-    const TProcessHandle process(processes, child_.hProcess);
-    const ProcessHandle handle = std::exchange(child_.hProcess, 0);
+    const unique_job job = std::move(job_);
+    const unique_process_handle thread = std::move(thread_);
+    unique_process_handle process = std::move(process_);
+    const ProcessHandle handle = process.get();
 
+    // The search for descendants holds the started process from here.
     std::optional<TDescendants> descendants;
-    if (scope_ == wsHandOvers) descendants.emplace(processes, handle, jobHandle, std::move(before_));
+    if (scope_ == wsHandOvers) descendants.emplace(processes, std::move(process), job.get(), std::move(before_));
     // In no job, a process the started one set going may end before it and
     // leave its own children with a parent nobody knew: look while it runs too.
-    const bool lookWhileRunning = descendants && !jobHandle;
+    const bool lookWhileRunning = descendants && !job;
     int polls = 0;
     Poll(processes, processMessages, [&] {
         if (HasEnded(processes, handle)) return true;

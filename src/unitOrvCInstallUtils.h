@@ -33,19 +33,31 @@ enum TWaitScope { wsHandOvers, wsProcessOnly };
 // or the consent is refused). With nativeFileSystem, a 32-bit process on 64-bit
 // Windows starts it as a 64-bit one would: System32 is the 64-bit one.
 int RunAndWait(IProcesses& processes, const ProcessMessagesProc& processMessages, const std::u16string& commandLine,
-               int showWindow, WindowHandle owner = 0, bool nativeFileSystem = false, TWaitScope scope = wsHandOvers);
+               int showWindow, WindowHandle owner = {}, bool nativeFileSystem = false, TWaitScope scope = wsHandOvers);
+
+// Closes a job's handle, which ends nothing, after letting the job go:
+// processes its members start from then on stay out of it (an Explorer an
+// uninstaller restarted, and what the user starts from it).
+class TJobCloser : public TProcessHandleCloser {
+public:
+    using TProcessHandleCloser::TProcessHandleCloser;
+    void operator()(ProcessHandle job) const noexcept;
+};
+using unique_job = unique_any<ProcessHandle, TJobCloser>;
 
 // A process RunAndWait's start has set going and nobody has waited for yet.
 // Its handles are closed when it goes, waited for or not; the process itself is
 // never ended.
 class TRunningProcess {
 public:
-    TRunningProcess(IProcesses& processes, const ProcessRecord& child, ProcessHandle job, TWaitScope scope,
-                    std::vector<ProcessEntry> before)
-        : processes_(&processes), child_(child), job_(job), scope_(scope), before_(std::move(before)) {}
-    TRunningProcess(TRunningProcess&& other) noexcept;
-    TRunningProcess& operator=(TRunningProcess&&) = delete;
-    ~TRunningProcess();
+    TRunningProcess(IProcesses& processes, unique_process_handle process, unique_process_handle thread, unique_job job,
+                    TWaitScope scope, std::vector<ProcessEntry> before)
+        : processes_(&processes),
+          job_(std::move(job)),
+          thread_(std::move(thread)),
+          process_(std::move(process)),
+          scope_(scope),
+          before_(std::move(before)) {}
 
     // The rest of RunAndWait: waits for the process and then for any copy it
     // handed over to; the process's exit code. Once only.
@@ -53,9 +65,11 @@ public:
 
 private:
     IProcesses* processes_;
-    ProcessRecord child_;
-    // The job the process was put in, or 0.
-    ProcessHandle job_;
+    // The job the process was put in, or none. Members go last first: the
+    // process handle is closed first, then the thread's, then the job's.
+    unique_job job_;
+    unique_process_handle thread_;
+    unique_process_handle process_;
     TWaitScope scope_;
     // The machine's processes just before the start.
     std::vector<ProcessEntry> before_;
@@ -63,7 +77,7 @@ private:
 
 // RunAndWait's start alone: nothing when the command line cannot be started.
 std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u16string& commandLine, int showWindow,
-                                            WindowHandle owner = 0, bool nativeFileSystem = false,
+                                            WindowHandle owner = {}, bool nativeFileSystem = false,
                                             TWaitScope scope = wsHandOvers);
 
 // Reads a command line as process creation does when given no application

@@ -56,26 +56,16 @@ void TOrvUninstallList::Clear() noexcept {
 // ---------------------------------------------------------------------------
 // RegistryReader
 
-RegistryReader::~RegistryReader() { CloseCurrentKey(); }
-
-void RegistryReader::CloseCurrentKey() noexcept {
-    if (currentKey_ != 0) {
-        registry_.RegCloseKey(currentKey_);
-        currentKey_ = 0;
-    }
-}
-
 bool RegistryReader::OpenKeyReadOnly(const std::u16string& path) {
     const bool fromRoot = !path.empty() && path[0] == u'\\';
-    const bool relativeToCurrent = !fromRoot && currentKey_ != 0;
+    const bool relativeToCurrent = !fromRoot && currentKey_;
     const std::u16string subKey = fromRoot ? path.substr(1) : path;
-    const RegKey parent = relativeToCurrent ? currentKey_ : rootKey_;
+    const RegKey parent = relativeToCurrent ? currentKey_.get() : rootKey_;
 
     for (const std::uint32_t mask : kOpenMasks) {
         RegKey opened = 0;
         if (registry_.RegOpenKeyExW(parent, subKey, mask, &opened) != kErrorSuccess) continue;
-        CloseCurrentKey();
-        currentKey_ = opened;
+        currentKey_.reset(opened);
         return true;
     }
     return false;
@@ -85,7 +75,7 @@ void RegistryReader::GetKeyNames(std::vector<std::u16string>& list) {
     list.clear();
     std::uint32_t count = 0;
     std::uint32_t longest = 0;
-    if (registry_.RegQueryInfoKeyW(currentKey_, &count, &longest) != kErrorSuccess) return;
+    if (registry_.RegQueryInfoKeyW(currentKey_.get(), &count, &longest) != kErrorSuccess) return;
 
     std::vector<char16_t> buffer(static_cast<std::size_t>(longest) + 1);
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -93,7 +83,7 @@ void RegistryReader::GetKeyNames(std::vector<std::u16string>& list) {
         auto length = static_cast<std::uint32_t>(buffer.size());
         // A subkey removed or renamed since the count fails here; its index is
         // skipped rather than adding a name the registry did not give.
-        if (registry_.RegEnumKeyExW(currentKey_, index, buffer.data(), &length) != kErrorSuccess) continue;
+        if (registry_.RegEnumKeyExW(currentKey_.get(), index, buffer.data(), &length) != kErrorSuccess) continue;
         const auto nameEnd = buffer.begin() + std::min<std::size_t>(length, buffer.size());
         // A name with a null inside (the native API can make one) cannot be
         // opened by name: cut at the null it would open another key.
@@ -108,7 +98,8 @@ std::u16string RegistryReader::ReadString(const std::u16string& name) {
     char16_t probe[kProbeChars + 1] = {};
     std::uint32_t type = 0;
     std::uint32_t size = kProbeChars * 2;
-    const long rc = registry_.RegQueryValueExW(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(probe), &size);
+    const long rc =
+        registry_.RegQueryValueExW(currentKey_.get(), name, &type, reinterpret_cast<std::uint8_t*>(probe), &size);
     if (rc == kErrorFileNotFound) return {};
     if (rc != kErrorSuccess) return ReadMeasuredString(name);
     if (size == 0) return {};
@@ -119,7 +110,7 @@ std::u16string RegistryReader::ReadString(const std::u16string& name) {
 std::u16string RegistryReader::ReadMeasuredString(const std::u16string& name) {
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    if (registry_.RegQueryValueExW(currentKey_, name, &type, nullptr, &size) != kErrorSuccess || size == 0) {
+    if (registry_.RegQueryValueExW(currentKey_.get(), name, &type, nullptr, &size) != kErrorSuccess || size == 0) {
         return {};
     }
 
@@ -128,8 +119,8 @@ std::u16string RegistryReader::ReadMeasuredString(const std::u16string& name) {
     const std::size_t chars = size / 2;
     std::vector<char16_t> buffer(chars + 1, u'\0');
     std::uint32_t read = size;
-    if (registry_.RegQueryValueExW(currentKey_, name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &read) !=
-        kErrorSuccess) {
+    if (registry_.RegQueryValueExW(currentKey_.get(), name, &type, reinterpret_cast<std::uint8_t*>(buffer.data()),
+                                   &read) != kErrorSuccess) {
         RaiseRegistryError(kFailedToGetData, name);
     }
     if (type != kRegSz && type != kRegExpandSz) RaiseRegistryError(kInvalidDataType, name);
@@ -142,7 +133,7 @@ std::optional<std::int32_t> RegistryReader::ReadFlag(const std::u16string& name)
     std::uint8_t data[4] = {0, 0, 0, 0};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof data;
-    const long rc = registry_.RegQueryValueExW(currentKey_, name, &type, data, &size);
+    const long rc = registry_.RegQueryValueExW(currentKey_.get(), name, &type, data, &size);
     if (rc == kErrorFileNotFound) return std::nullopt;
     if (rc != kErrorSuccess) {
         if (!ValueExists(name)) return std::nullopt;
@@ -156,7 +147,7 @@ std::int32_t RegistryReader::ReadInteger(const std::u16string& name) {
     std::uint8_t data[4] = {0, 0, 0, 0};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof data;
-    if (registry_.RegQueryValueExW(currentKey_, name, &type, data, &size) != kErrorSuccess) {
+    if (registry_.RegQueryValueExW(currentKey_.get(), name, &type, data, &size) != kErrorSuccess) {
         RaiseRegistryError(kFailedToGetData, name);
     }
     if (type != kRegDword) RaiseRegistryError(kInvalidDataType, name);
@@ -166,7 +157,7 @@ std::int32_t RegistryReader::ReadInteger(const std::u16string& name) {
 bool RegistryReader::ValueExists(const std::u16string& name) {
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    return registry_.RegQueryValueExW(currentKey_, name, &type, nullptr, &size) == kErrorSuccess;
+    return registry_.RegQueryValueExW(currentKey_.get(), name, &type, nullptr, &size) == kErrorSuccess;
 }
 
 bool IsRemovable(RegistryReader& reader) {
@@ -360,6 +351,16 @@ private:
     std::vector<char16_t> lines_ = std::vector<char16_t>(kSectionBuffer);
 };
 
+// Ends a search of the profile seam through it; nothing is read after it.
+class TFindCloser : public no_last_error {
+public:
+    explicit TFindCloser(IProfileFiles& files) noexcept : files_(&files) {}
+    void operator()(std::uintptr_t search) const noexcept { files_->FindClose(search); }
+
+private:
+    IProfileFiles* files_;
+};
+
 // Whether the path names an existing file (not a directory). Errors other than
 // "not found" and "invalid name" (a sharing violation, say) are settled by a
 // directory search, which works on files held open by others.
@@ -369,10 +370,8 @@ bool HandOffFileExists(IProfileFiles& files, const std::u16string& path) {
     const long error = files.GetLastError();
     if (error == kErrorFileNotFound || error == kErrorPathNotFound || error == kErrorInvalidName) return false;
     std::uint32_t found = 0;
-    const std::uintptr_t search = files.FindFirstFileW(path, &found);
-    if (search == kInvalidFindHandle) return false;
-    files.FindClose(search);
-    return (found & kFileAttributeDirectory) == 0;
+    const unique_any<std::uintptr_t, TFindCloser, -1> search(files.FindFirstFileW(path, &found), TFindCloser(files));
+    return search && (found & kFileAttributeDirectory) == 0;
 }
 
 }  // namespace

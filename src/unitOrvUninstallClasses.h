@@ -11,6 +11,7 @@
 #include "platform/ProfileFiles.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
+#include "platform/UniqueAny.h"
 
 namespace velmora {
 
@@ -50,14 +51,25 @@ public:
     using Exception::Exception;
 };
 
+// Closes a key of the registry seam through it.
+class TRegKeyCloser : public no_last_error {
+public:
+    explicit TRegKeyCloser(IRegistry& registry) noexcept : registry_(&registry) {}
+    void operator()(RegKey key) const noexcept { registry_->RegCloseKey(key); }
+
+private:
+    IRegistry* registry_;
+};
+using unique_regkey = unique_any<RegKey, TRegKeyCloser>;
+
 // Read-only access to one key at a time below a root key. It only ever opens,
 // reads and closes keys.
 class RegistryReader {
 public:
-    RegistryReader(IRegistry& registry, RegKey rootKey) : registry_(registry), rootKey_(rootKey) {}
+    RegistryReader(IRegistry& registry, RegKey rootKey)
+        : registry_(registry), rootKey_(rootKey), currentKey_(RegKey{}, TRegKeyCloser(registry)) {}
     RegistryReader(const RegistryReader&) = delete;
     RegistryReader& operator=(const RegistryReader&) = delete;
-    ~RegistryReader();
 
     // A path beginning with a backslash is taken from the root; any other path
     // from the current key, or from the root when none is open. On success the
@@ -74,16 +86,15 @@ public:
     // ValueExists, then ReadInteger when it does: nothing for a missing value.
     std::optional<std::int32_t> ReadFlag(const std::u16string& name);
 
-    RegKey CurrentKey() const noexcept { return currentKey_; }
+    RegKey CurrentKey() const noexcept { return currentKey_.get(); }
 
 private:
-    void CloseCurrentKey() noexcept;
     // ReadString in two queries: the size, then the data.
     std::u16string ReadMeasuredString(const std::u16string& name);
 
     IRegistry& registry_;
     RegKey rootKey_;
-    RegKey currentKey_ = 0;
+    unique_regkey currentKey_;
 };
 
 // Whether the current entry key of the reader may be offered for removal:

@@ -16,11 +16,15 @@
 #include <vector>
 
 #include "platform/ErrorCodes.h"
+#include "platform/UniqueAny.h"
 
 namespace velmora {
 
-using ProcessHandle = std::uintptr_t;
-using WindowHandle = std::uintptr_t;
+// A kernel object's handle as the process seam passes it (a process, a thread,
+// a job), and a window's: distinct types, so that one cannot stand for the
+// other. The value-initialised handle ({}) is none.
+enum class ProcessHandle : std::uintptr_t {};
+enum class WindowHandle : std::uintptr_t {};
 
 constexpr std::uint32_t kWaitObject0 = 0;
 constexpr std::uint32_t kWaitTimeout = 258;
@@ -40,8 +44,8 @@ struct StartupRecord {
 };
 
 struct ProcessRecord {
-    ProcessHandle hProcess = 0;
-    ProcessHandle hThread = 0;
+    ProcessHandle hProcess{};
+    ProcessHandle hThread{};
 };
 
 // The fields of SHELLEXECUTEINFOW that Velmora sets: the program, its arguments,
@@ -50,7 +54,7 @@ struct ProcessRecord {
 struct ShellStartRecord {
     std::u16string lpFile;
     std::u16string lpParameters;
-    WindowHandle hwnd = 0;
+    WindowHandle hwnd{};
     int nShow = 0;
 };
 
@@ -77,6 +81,7 @@ public:
     virtual bool QueryWow64(bool* isWow64) = 0;
     // The calling thread's last error, as left by CreateProcessW or ShellExecuteExW.
     virtual long GetLastError() = 0;
+    virtual void SetLastError(long error) = 0;
 
     // SearchPathW over the directories process creation searches for a program
     // named without a directory (the running program's, the current one, the
@@ -92,7 +97,7 @@ public:
     // list (looked up at run time), or, when that fails, CreateToolhelp32Snapshot
     // walked with Process32FirstW/NextW.
     virtual std::vector<ProcessEntry> ProcessSnapshot() = 0;
-    // OpenProcess for waiting and querying; 0 when it cannot be opened.
+    // OpenProcess for waiting and querying; none when it cannot be opened.
     virtual ProcessHandle OpenProcess(std::uint32_t processId) = 0;
     // GetProcessTimes' creation time, in 100 ns units.
     virtual bool ProcessCreationTime(ProcessHandle process, std::uint64_t* creationTime) = 0;
@@ -109,7 +114,7 @@ public:
     // ResumeThread.
     virtual std::uint32_t ResumeThread(ProcessHandle thread) = 0;
     // CreateJobObjectW without a name or attributes; closing it ends nothing.
-    // 0 when it cannot be made, and before Windows 8, where jobs do not nest.
+    // None when it cannot be made, and before Windows 8, where jobs do not nest.
     virtual ProcessHandle CreateJobObjectW() = 0;
     // SetInformationJobObject with JobObjectExtendedLimitInformation whose only
     // limit flags are these.
@@ -126,6 +131,19 @@ public:
     virtual std::u16string GetSystemDirectoryW() = 0;
     virtual std::u16string GetWindowsDirectoryW() = 0;
 };
+
+// Closes a handle of the seam through it (CloseHandle).
+class TProcessHandleCloser {
+public:
+    explicit TProcessHandleCloser(IProcesses& processes) noexcept : processes_(&processes) {}
+    void operator()(ProcessHandle handle) const noexcept { processes_->CloseHandle(handle); }
+    long last_error() const noexcept { return processes_->GetLastError(); }
+    void set_last_error(long error) const noexcept { processes_->SetLastError(error); }
+
+protected:
+    IProcesses* processes_;
+};
+using unique_process_handle = unique_any<ProcessHandle, TProcessHandleCloser>;
 
 IProcesses& SystemProcesses();
 

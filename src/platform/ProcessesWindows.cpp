@@ -14,8 +14,8 @@ namespace velmora {
 
 namespace {
 
-HANDLE ToHandle(ProcessHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-ProcessHandle FromHandle(HANDLE handle) { return reinterpret_cast<ProcessHandle>(handle); }
+HANDLE ToHandle(ProcessHandle handle) { return ToNative<HANDLE>(handle); }
+ProcessHandle FromHandle(HANDLE handle) { return ToSeam<ProcessHandle>(handle); }
 
 std::u16string LongPath(const std::u16string& path) {
     const std::u16string longPath =
@@ -176,6 +176,7 @@ public:
     }
 
     long GetLastError() override { return static_cast<long>(::GetLastError()); }
+    void SetLastError(long error) override { ::SetLastError(static_cast<DWORD>(error)); }
 
     bool SearchPathW(const std::u16string& fileName, std::u16string* path) override {
         const std::u16string directories = ProgramSearchPath();
@@ -195,7 +196,7 @@ public:
         info.cbSize = sizeof info;
         // No error box of the shell's own: a start that fails is passed over silently.
         info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-        info.hwnd = reinterpret_cast<HWND>(start.hwnd);
+        info.hwnd = ToNative<HWND>(start.hwnd);
         info.lpFile = Wide(start.lpFile);
         info.lpParameters = start.lpParameters.empty() ? nullptr : Wide(start.lpParameters);
         info.nShow = start.nShow;
@@ -303,7 +304,7 @@ public:
     ProcessHandle CreateJobObjectW() override {
         // Jobs nest from Windows 8 on. Before, a process in a job cannot put its
         // children in a job of its own: an uninstaller that does would fail.
-        if (!IsWindows8OrGreater()) return 0;
+        if (!IsWindows8OrGreater()) return {};
         return FromHandle(::CreateJobObjectW(nullptr, nullptr));
     }
 

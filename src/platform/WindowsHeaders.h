@@ -7,6 +7,7 @@
 
 #include <commctrl.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); 
 inline const wchar_t* Wide(const std::u16string& text) { return Wide(text.c_str()); }
 inline std::u16string FromWide(const wchar_t* text, std::size_t length) {
     return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// A seam's handle (an enumeration over uintptr_t) from the Windows one, and back.
+template <typename Seam, typename Native>
+Seam ToSeam(Native handle) {
+    return static_cast<Seam>(reinterpret_cast<std::uintptr_t>(handle));
+}
+template <typename Native, typename Seam>
+Native ToNative(Seam handle) {
+    return reinterpret_cast<Native>(static_cast<std::uintptr_t>(handle));
 }
 
 // Calls a function that fills a buffer of the given size and answers the length
@@ -44,20 +55,33 @@ inline void DestroyObjectWindow(HWND hwnd) {
     DestroyWindow(hwnd);
 }
 
-using unique_hkey = unique_any<HKEY, &RegCloseKey>;
+// Closes with a Windows function; the thread's last error is kept around it.
+template <auto Close>
+struct function_closer {
+    template <typename H>
+    void operator()(H handle) const noexcept {
+        Close(handle);
+    }
+    static DWORD last_error() noexcept { return GetLastError(); }
+    static void set_last_error(DWORD error) noexcept { SetLastError(error); }
+};
+template <typename H, auto Close, std::intptr_t Invalid = 0>
+using unique_win32 = unique_any<H, function_closer<Close>, Invalid>;
+
+using unique_hkey = unique_win32<HKEY, &RegCloseKey>;
 // Process and thread handles: null when there is none.
-using unique_handle = unique_any<HANDLE, &CloseHandle>;
+using unique_handle = unique_win32<HANDLE, &CloseHandle>;
 // Files and snapshots: INVALID_HANDLE_VALUE when there is none.
-using unique_hfile = unique_any<HANDLE, &CloseHandle, -1>;
-using unique_hfind = unique_any<HANDLE, &FindClose, -1>;
-using unique_hfont = unique_any<HFONT, &DeleteObject>;
-using unique_hbitmap = unique_any<HBITMAP, &DeleteObject>;
-using unique_hdc = unique_any<HDC, &DeleteDC>;
-using unique_screen_dc = unique_any<HDC, &ReleaseScreenDc>;
-using unique_hwnd = unique_any<HWND, &DestroyWindow>;
-using unique_object_hwnd = unique_any<HWND, &DestroyObjectWindow>;
+using unique_hfile = unique_win32<HANDLE, &CloseHandle, -1>;
+using unique_hfind = unique_win32<HANDLE, &FindClose, -1>;
+using unique_hfont = unique_win32<HFONT, &DeleteObject>;
+using unique_hbitmap = unique_win32<HBITMAP, &DeleteObject>;
+using unique_hdc = unique_win32<HDC, &DeleteDC>;
+using unique_screen_dc = unique_win32<HDC, &ReleaseScreenDc>;
+using unique_hwnd = unique_win32<HWND, &DestroyWindow>;
+using unique_object_hwnd = unique_win32<HWND, &DestroyObjectWindow>;
 // Only for a list the program made itself: never the shell's system image list
 // nor one a control owns.
-using unique_himagelist = unique_any<HIMAGELIST, &ImageList_Destroy>;
+using unique_himagelist = unique_win32<HIMAGELIST, &ImageList_Destroy>;
 
 }  // namespace velmora

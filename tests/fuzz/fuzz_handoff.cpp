@@ -2,10 +2,11 @@
 // functions answer about it (any number of sections with names of any length,
 // values of any length, a measurement that fails or comes out short, a file that
 // is read-only, a directory, or known only to a directory search). The load
-// must fail only when a needed measurement fails; delete the file only when it
-// was read and exists as a file, leaving no search open and the profile cache
-// flushed; and, when the measured file has room for the list, make one entry
-// per section holding that section's values cut at 2,047 characters.
+// may fail only with its one message, when the file cannot be measured, and
+// never over a short list; it deletes the file only when it was read and
+// exists as a file, leaves no search open and the profile cache flushed; and
+// when the file measures what it holds, nothing that fits is lost: one entry
+// per section, each value whole or, past what an entry holds, cut.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -48,16 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {kErrorFileNotFound, kErrorPathNotFound, kErrorInvalidName, kErrorSharingViolation, kErrorAccessDenied});
     files.searchFinds = in.ConsumeBool();
     files.foundAttributes = in.ConsumeBool() ? 0x20 : kFileAttributeDirectory;
+    // Mostly a measurement of the whole list and more; else whatever came above.
+    std::size_t listLength = 0;
+    for (const auto& section : files.sections) listLength += section.first.size() + 1;
+    const bool truthful = !in.ConsumeBool();
+    if (truthful) {
+        const std::size_t room = listLength + 1 + in.ConsumeIntegralInRange<std::size_t>(0, 40000);
+        files.ansiChars = static_cast<std::uint32_t>(room);
+        if (utf16) files.bytes.assign(2 * room, 'b').replace(0, 2, "\xFF\xFE");
+    }
 
     testing::SmallRegistry registry;
     registry.uninstallExists = false;
     TOrvUninstallReader inventory(registry, files);
-    std::size_t listLength = 0;
-    for (const auto& section : files.sections) listLength += section.first.size() + 1;
-    // A first answer of size - 2 sends the load to measure the file: the list
-    // did not fit, or just filled the buffer.
-    const bool remeasures = listLength + 1 > 16384 || listLength == 16382;
-    const std::size_t measured = utf16 && files.bytes.size() >= 2 ? files.bytes.size() / 2 : files.ansiChars;
     bool failed = false;
     try {
         inventory.LoadFromHandOffFile();
@@ -65,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(e.Message() == u"Cannot read the file 'C:\\Temp\\OrvUninstall.ini'", "an unexpected error", e.Message());
         failed = true;
     }
-    Check(failed == (remeasures && !files.readable),
-          "a load failed without cause, or read a file it could not measure");
+    Check(!failed || (!files.readable && listLength > 1000), "a load failed without cause");
     Check(files.flushes == 1 && files.openSearches == 0, "the cache was not flushed or a search was left open");
 
     const bool isFile = files.attributes != kInvalidFileAttributes
@@ -75,16 +78,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   files.error != kErrorInvalidName && files.searchFinds &&
                                   !(files.foundAttributes & kFileAttributeDirectory);
     Check(files.deletions == (!failed && isFile ? 1 : 0), "the file was deleted when it should stay, or kept");
-    // A list cut short (by a measurement too small) may end in a cut name; else one entry per section.
-    if (failed || (remeasures && measured < listLength + 1)) return 0;
+    if (failed || !truthful) return 0;
     Check(inventory.Entries.Count() == files.sections.size(), "not one entry per section");
     for (std::size_t i = 0; i < files.sections.size(); ++i) {
         const TOrvUninstallInfo& entry = *inventory.Entries[i];
         const std::u16string* fields[] = {&entry.Comments, &entry.DisplayIcon, &entry.DisplayName, &entry.Publisher,
                                           &entry.UninstallString};
-        for (int k = 0; k < 5; ++k)
-            Check(*fields[k] == files.Lookup(files.sections[i].first, kKeys[k]).substr(0, 2047), "a value differs",
-                  files.sections[i].first);
+        for (int k = 0; k < 5; ++k) {
+            const std::u16string value = files.Lookup(files.sections[i].first, kKeys[k]);
+            Check(value.compare(0, fields[k]->size(), *fields[k]) == 0 &&
+                      fields[k]->size() >= std::min<std::size_t>(value.size(), 2047),
+                  "a value differs", files.sections[i].first);
+        }
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "ForwardingProcesses.h"
 #include "LibrarySearch.h"
 #include "Support.h"
 #include "platform/Application.h"
@@ -18,7 +19,7 @@ namespace {
 // The machine's own process functions, except that process creation fails as
 // it does on Windows for a program that needs administrator rights, and the
 // shell's start can be refused as a user refuses the consent prompt.
-class ElevationRequired final : public IProcesses {
+class ElevationRequired final : public ForwardingProcesses {
 public:
     bool refuseConsent = false;
     std::vector<ShellStartRecord> shellStarts;
@@ -31,41 +32,19 @@ public:
     bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
         shellStarts.push_back(start);
         shellRedirectionOff.push_back(redirectionOff_ > 0);
-        return refuseConsent ? (lastError_ = ERROR_CANCELLED, false) : real_.ShellExecuteExW(start, process);
+        return refuseConsent ? (lastError_ = ERROR_CANCELLED, false)
+                             : ForwardingProcesses::ShellExecuteExW(start, process);
     }
     long GetLastError() override { return lastError_; }
-
-    // The rest, the machine's own.
-    using H = ProcessHandle;
-    std::uint32_t WaitForSingleObject(H h, std::uint32_t ms) override { return real_.WaitForSingleObject(h, ms); }
-    bool GetExitCodeProcess(H h, std::uint32_t* code) override { return real_.GetExitCodeProcess(h, code); }
-    bool CloseHandle(H h) override { return real_.CloseHandle(h); }
-    void Sleep(std::uint32_t ms) override { real_.Sleep(ms); }
-    bool QueryWow64(bool* isWow64) override { return real_.QueryWow64(isWow64); }
-    bool SearchPathW(const std::u16string& n, std::u16string* p) override { return real_.SearchPathW(n, p); }
-    std::uint32_t GetProcessId(H h) override { return real_.GetProcessId(h); }
-    std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
-    H OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
-    bool ProcessCreationTime(H h, std::uint64_t* t) override { return real_.ProcessCreationTime(h, t); }
-    bool QueryFullProcessImageNameW(H h, std::u16string* p) override { return real_.QueryFullProcessImageNameW(h, p); }
-    bool ProcessImagePath(std::uint32_t id, std::u16string* p) override { return real_.ProcessImagePath(id, p); }
-    std::vector<std::u16string> TemporaryDirectories() override { return real_.TemporaryDirectories(); }
-    std::uint32_t ResumeThread(H h) override { return real_.ResumeThread(h); }
-    H CreateJobObjectW() override { return real_.CreateJobObjectW(); }
-    bool SetInformationJobObject(H j, std::uint32_t f) override { return real_.SetInformationJobObject(j, f); }
-    bool AssignProcessToJobObject(H j, H p) override { return real_.AssignProcessToJobObject(j, p); }
-    std::vector<std::uint32_t> JobProcessIds(H j) override { return real_.JobProcessIds(j); }
+    void SetLastError(long error) override { lastError_ = error; }
     bool Wow64DisableWow64FsRedirection(void** old) override {
-        return real_.Wow64DisableWow64FsRedirection(old) && ++redirectionOff_;
+        return ForwardingProcesses::Wow64DisableWow64FsRedirection(old) && ++redirectionOff_;
     }
     bool Wow64RevertWow64FsRedirection(void* old) override {
-        return real_.Wow64RevertWow64FsRedirection(old) && redirectionOff_--;
+        return ForwardingProcesses::Wow64RevertWow64FsRedirection(old) && redirectionOff_--;
     }
-    std::u16string GetSystemDirectoryW() override { return real_.GetSystemDirectoryW(); }
-    std::u16string GetWindowsDirectoryW() override { return real_.GetWindowsDirectoryW(); }
 
 private:
-    IProcesses& real_ = SystemProcesses();
     long lastError_ = 0;
     int redirectionOff_ = 0;
 };
@@ -99,12 +78,12 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
         SCOPED_TRACE(ToUtf8(c.commandLine));
         DeleteFileW(recordFile.c_str());
         ElevationRequired processes;
-        EXPECT_EQ(RunAndWait(processes, nullptr, c.commandLine, SW_HIDE, 0x1234), c.exitCode);
+        EXPECT_EQ(RunAndWait(processes, nullptr, c.commandLine, SW_HIDE, WindowHandle{0x1234}), c.exitCode);
         ASSERT_EQ(processes.shellStarts.size(), 1u);
         const ShellStartRecord& start = processes.shellStarts[0];
         EXPECT_EQ(ToUtf8(start.lpFile), ToUtf8(c.program));
         EXPECT_EQ(ToUtf8(start.lpParameters), ToUtf8(c.arguments));
-        EXPECT_EQ(start.hwnd, 0x1234u);
+        EXPECT_EQ(start.hwnd, WindowHandle{0x1234});
         EXPECT_EQ(start.nShow, SW_HIDE);
         // The child has ended and recorded what it was given, arguments untouched.
         const std::string seen = ReadFileBytes(recordFile);
@@ -120,7 +99,7 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
     DeleteFileW(recordFile.c_str());
     ElevationRequired native;
     EXPECT_EQ(RunAndWait(native, nullptr, u"C:\\Windows\\System32\\velmora_elevated_child.exe " + record + u" --exit 4",
-                         SW_HIDE, 0, true),
+                         SW_HIDE, {}, true),
               4);
     EXPECT_EQ(native.shellRedirectionOff, std::vector<bool>{false});
     EXPECT_TRUE(FileExists(recordFile));
