@@ -14,7 +14,8 @@ import os
 import random
 import sys
 
-UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+from regfile import write  # noqa: E402
 
 PUBLISHERS = [
     "Contoso Ltd.", "Fabrikam, Inc.", "Northwind Traders", "Adventure Works", "Litware, Inc.",
@@ -77,24 +78,6 @@ def entry(rng, index, program_files):
     return key, values, dwords, hidden
 
 
-def quote(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-def write(path, root, entries):
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for key, values, dwords, _ in entries:
-        lines.append("[%s\\%s\\%s]" % (root, UNINSTALL, key))
-        for name, value in values:
-            if value:
-                lines.append("%s=%s" % (quote(name), quote(value)))
-        for name, number in dwords:
-            lines.append("%s=dword:%08x" % (quote(name), number))
-        lines.append("")
-    with open(path, "wb") as out:
-        out.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
-
-
 def main():
     n = int(sys.argv[1])
     out = sys.argv[2]
@@ -106,9 +89,9 @@ def main():
     view32 = [entry(rng, i, r"C:\Program Files (x86)") for i in range(n32)]
     view64 = [entry(rng, n32 + i, r"C:\Program Files") for i in range(n64)]
     user = [entry(rng, n32 + n64 + i, r"C:\Users\Public\AppData\Local\Programs") for i in range(nuser)]
-    write(os.path.join(out, "view32.reg"), "HKEY_LOCAL_MACHINE", view32)
-    write(os.path.join(out, "view64.reg"), "HKEY_LOCAL_MACHINE", view64)
-    write(os.path.join(out, "user.reg"), "HKEY_CURRENT_USER", user)
+    write(os.path.join(out, "view32.reg"), "HKEY_LOCAL_MACHINE", [e[:3] for e in view32])
+    write(os.path.join(out, "view64.reg"), "HKEY_LOCAL_MACHINE", [e[:3] for e in view64])
+    write(os.path.join(out, "user.reg"), "HKEY_CURRENT_USER", [e[:3] for e in user])
     visible = [e for group in (view32, view64, user) for e in group if not e[3]]
     tiles = sum(1 for e in visible if any(name == "DisplayIcon" for name, _ in e[1]))
     with open(os.path.join(out, "counts.txt"), "w") as counts:
