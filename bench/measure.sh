@@ -12,7 +12,7 @@ log="$BENCH_RESULTS/log.txt"
 # The Linux process of this prefix whose command line holds $1 (any case).
 pid_of() {
     for pid in $(pgrep -f -i "$1"); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid" && return
+        tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid" && return
     done
 }
 
@@ -29,7 +29,9 @@ now_ns() { date +%s%N; }
 # processor time of PROGRAM and of the wineserver becomes one more figure, in
 # per cent of one core. (Windows programs end their lines with CR LF.)
 figures() {
-    tr -d '\r' | while IFS="$(printf '\t')" read -r n what rep rest; do
+    cr="$(printf '\r')"
+    while IFS="$(printf '\t')" read -r n what rep rest; do
+        rest="${rest%"$cr"}"
         case "$what" in
         cpu-begin)
             set -- $rest
