@@ -47,10 +47,13 @@ struct TBench {
     int panelRows = -1;  // Add/Remove Programs' own row count, learnt in the warm-up
 };
 
+void Print(const TBench& bench, const char* what, int repetition, const std::string& rest) {
+    std::printf("%ls\t%s\t%d\t%s\n", bench.n.c_str(), what, repetition, rest.c_str());
+    std::fflush(stdout);
+}
 void Record(const TBench& bench, const char* contender, int repetition, double ms, double peakKiB = 0,
             const std::string& note = "") {
-    std::printf("%ls\t%s\t%d\t%.3f\t%.0f\t%s\n", bench.n.c_str(), contender, repetition, ms, peakKiB, note.c_str());
-    std::fflush(stdout);
+    Print(bench, contender, repetition, std::to_string(ms) + "\t" + std::to_string(int(peakKiB)) + "\t" + note);
 }
 
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
@@ -87,7 +90,7 @@ public:
             Ended(10000);
         }
     }
-    bool Ended(DWORD ms) const { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
+    bool Ended(DWORD ms = kBenchTimeoutMs) const { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
     void Close(HWND window) const {
         PostMessageW(window, WM_CLOSE, 0, 0);
         Ended(15000);
@@ -180,27 +183,21 @@ void Time(TBench& bench, const TContender& contender, int repetition) {
                                             : contender.commandLine,
                        bench.bin, contender.ownFigures);
     if (!contender.ready) {
-        if (!child.Ended(kBenchTimeoutMs)) throw DriverError(std::string(contender.name) + " never ended");
+        if (!child.Ended()) throw DriverError(std::string(contender.name) + " never ended");
         if (!contender.ownFigures) Record(bench, contender.name, repetition, NowMs() - start);
         return;
     }
     const HWND window = WaitForWindow(child, contender.windowClass, contender.ready, contender.name);
-    const double ms = NowMs() - start;
-    Record(bench, contender.name, repetition, ms, child.PeakKiB());
+    Record(bench, contender.name, repetition, NowMs() - start, child.PeakKiB());
     child.Close(window);
-}
-
-void Mark(const TBench& bench, const char* mark, int repetition, const std::string& what) {
-    std::printf("%ls\t%s\t%d\t%s\n", bench.n.c_str(), mark, repetition, what.c_str());
-    std::fflush(stdout);
 }
 
 // Processor time of the program, taken from Linux between the two marks over
 // a stretch that lies wholly inside the state being measured.
 void MeasureCpu(const TBench& bench, const char* contender, int repetition, const char* program) {
-    Mark(bench, "cpu-begin", repetition, std::string(contender) + " " + program);
+    Print(bench, "cpu-begin", repetition, std::string(contender) + " " + program);
     Sleep(4000);
-    Mark(bench, "cpu-end", repetition, contender);
+    Print(bench, "cpu-end", repetition, contender);
 }
 
 // The uninstaller that sleeps 5 s, with an Uninstall entry of its own (the
@@ -257,10 +254,8 @@ double Percentile(std::vector<double> values, double fraction) {
     return values[std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()))];
 }
 std::string Trips(const std::vector<double>& trips) {
-    char note[160];
-    std::snprintf(note, sizeof note, "probes=%zu p50_ms=%.3f p99_ms=%.3f max_ms=%.3f", trips.size(),
-                  Percentile(trips, 0.5), Percentile(trips, 0.99), Percentile(trips, 1.0));
-    return note;
+    return "probes=" + std::to_string(trips.size()) + " p50_ms=" + std::to_string(Percentile(trips, 0.5)) +
+           " p99_ms=" + std::to_string(Percentile(trips, 0.99)) + " max_ms=" + std::to_string(Percentile(trips, 1));
 }
 
 // One uninstall of the sleeper. With probe, messages are sent to the window
@@ -286,7 +281,7 @@ void WaitRun(const TBench& bench, const TSleeper& sleeper, int repetition, bool 
     } else {
         MeasureCpu(bench, "wait-cpu", repetition, "velmora.exe");
     }
-    running.Ended(kBenchTimeoutMs);
+    running.Ended();
     // The rescan that follows puts the button back; then the window closes.
     WaitUntil([&] { return IsWindowEnabled(button) != FALSE; }, "the uninstall command to end", kBenchTimeoutMs);
     velmora.Close(main);
@@ -298,7 +293,7 @@ void WaitFloorRun(const TBench& bench, const TSleeper& sleeper, int repetition) 
     const HWND window = WaitForWindow(floor, L"VelmoraBenchFloor", [](HWND) { return true; }, "the wait floor");
     const TChild running = sleeper.StartedBy(floor);
     MeasureCpu(bench, "wait-floor-cpu", repetition, "floor.exe");
-    running.Ended(kBenchTimeoutMs);
+    running.Ended();
     floor.Close(window);
 }
 

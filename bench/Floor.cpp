@@ -16,6 +16,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,19 +39,13 @@ struct TEntry {
 
 // A string value into text, empty when missing.
 std::wstring Read(HKEY key, const wchar_t* name) {
-    wchar_t data[2048];
-    DWORD type = 0, size = sizeof data - sizeof(wchar_t);
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return {};
-    data[size / sizeof(wchar_t)] = 0;
-    return data;
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size) ? L"" : data;
 }
 DWORD ReadNumber(HKEY key, const wchar_t* name) {
     DWORD data = 0, size = sizeof data;
-    return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS
-               ? data
-               : 0;
+    return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) ? 0 : data;
 }
 
 // The 32-bit view: the display values only of a key that has a command line
@@ -97,31 +92,50 @@ void ReadHandOff(const wchar_t* path, std::vector<TEntry>& entries) {
     }
 }
 
-// One icon lookup and one tile per entry with an icon, drawn side by side
-// into a white strip that goes into the image list with one call.
+// One icon lookup and one tile per entry with an icon. Each icon is drawn
+// once, on white; its tiles are copies of that drawing, laid side by side into
+// strips that go into the image list with one call each.
 void AddTiles(HIMAGELIST system, HIMAGELIST tiles, std::vector<TEntry>& entries, std::size_t first) {
-    std::vector<TEntry*> drawn;
-    for (std::size_t i = first; i < entries.size(); ++i)
-        if (!entries[i].icon.empty()) drawn.push_back(&entries[i]);
-    if (drawn.empty()) return;
+    constexpr int kStrip = 256, kPixels = kTile * kTile;
     const unique_hdc dc(CreateCompatibleDC(nullptr));
-    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), static_cast<LONG>(drawn.size()) * kTile, kTile, 1, 32, BI_RGB}};
-    void* bits = nullptr;
-    const unique_hbitmap strip(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    std::fill_n(static_cast<DWORD*>(bits), drawn.size() * kTile * kTile, 0xFFFFFF);
-    const HGDIOBJ old = SelectObject(dc.get(), strip.get());
-    const int base = ImageList_GetImageCount(tiles);
-    for (std::size_t k = 0; k < drawn.size(); ++k) {
-        std::wstring path = drawn[k]->icon.substr(0, drawn[k]->icon.find(L','));
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), kTile, kTile, 1, 32, BI_RGB}};
+    DWORD* scratch = nullptr;
+    const unique_hbitmap tile(
+        CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&scratch), nullptr, 0));
+    SelectObject(dc.get(), tile.get());
+    std::map<int, std::vector<DWORD>> drawn;
+    std::vector<const std::vector<DWORD>*> batch;
+    // The batch's tiles side by side, row by row, into the image list.
+    const auto add = [&] {
+        std::vector<DWORD> strip(batch.size() * kPixels);
+        for (std::size_t k = 0; k < batch.size(); ++k)
+            for (std::size_t y = 0; y < kTile; ++y)
+                std::copy_n(batch[k]->data() + y * kTile, kTile, strip.data() + (y * batch.size() + k) * kTile);
+        info.bmiHeader.biWidth = static_cast<LONG>(batch.size()) * kTile;
+        const unique_hbitmap bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, nullptr, nullptr, 0));
+        SetDIBits(dc.get(), bitmap.get(), 0, kTile, strip.data(), &info, DIB_RGB_COLORS);
+        ImageList_AddMasked(tiles, bitmap.get(), 0xFFFFFF);
+        batch.clear();
+    };
+    for (std::size_t i = first; i < entries.size(); ++i) {
+        if (entries[i].icon.empty()) continue;
+        std::wstring path = entries[i].icon.substr(0, entries[i].icon.find(L','));
         if (!path.empty() && path[0] == L'"') path = path.substr(1, path.size() - 2);
         SHFILEINFOW file = {};
         SHGetFileInfoW(path.c_str(), FILE_ATTRIBUTE_NORMAL, &file, sizeof file,
                        SHGFI_SYSICONINDEX | SHGFI_SMALLICON | SHGFI_USEFILEATTRIBUTES);
-        ImageList_Draw(system, file.iIcon, dc.get(), static_cast<int>(k) * kTile + 4, 4, ILD_TRANSPARENT);
-        drawn[k]->image = base + static_cast<int>(k);
+        auto found = drawn.find(file.iIcon);
+        if (found == drawn.end()) {
+            std::fill_n(scratch, kPixels, 0xFFFFFF);
+            ImageList_Draw(system, file.iIcon, dc.get(), 4, 4, ILD_TRANSPARENT);
+            GdiFlush();
+            found = drawn.emplace(file.iIcon, std::vector<DWORD>(scratch, scratch + kPixels)).first;
+        }
+        entries[i].image = ImageList_GetImageCount(tiles) + static_cast<int>(batch.size());
+        batch.push_back(&found->second);
+        if (batch.size() == kStrip) add();
     }
-    SelectObject(dc.get(), old);
-    ImageList_AddMasked(tiles, strip.get(), 0xFFFFFF);
+    if (!batch.empty()) add();
 }
 
 HWND CreateMainWindow(HINSTANCE instance) {
@@ -159,11 +173,8 @@ unique_handle Start(wchar_t* commandLine, WORD show) {
     return unique_handle(process.hProcess);
 }
 
-int Wait(HINSTANCE instance, wchar_t* commandLine) {
-    const HWND window = CreateMainWindow(instance);
-    CreateList(window);
+int Wait(HWND window, wchar_t* commandLine) {
     ShowWindow(window, SW_SHOWNORMAL);
-    UpdateWindow(window);
     if (const unique_handle process = Start(commandLine, SW_SHOWNORMAL)) {
         MSG msg;
         while (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
@@ -192,7 +203,7 @@ int List(HINSTANCE instance, wchar_t* program, const wchar_t* handOff) {
     SHFILEINFOW info = {};
     const auto system = reinterpret_cast<HIMAGELIST>(
         SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SMALLICON | SHGFI_SYSICONINDEX));
-    const HIMAGELIST tiles = ImageList_Create(kTile, kTile, ILC_COLOR32 | ILC_MASK, 256, 256);
+    const HIMAGELIST tiles = ImageList_Create(kTile, kTile, ILC_COLORDDB | ILC_MASK, 256, 256);
     ListView_SetImageList(list, tiles, LVSIL_SMALL);
 
     // The default tile first: the icon of the program's own type.
@@ -231,11 +242,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
     const std::wstring mode = count > 1 ? argv[1] : L"";
     if (mode == L"list" && count == 4) return List(instance, argv[2], argv[3]);
-    if (mode == L"window") {
-        const HWND window = CreateMainWindow(instance);
-        CreateList(window);
-        return RunLoop(window);
-    }
-    if (mode == L"wait" && count > 2) return Wait(instance, wcsstr(GetCommandLineW(), L" wait ") + 6);
-    return 2;
+    const HWND window = CreateMainWindow(instance);
+    CreateList(window);
+    if (mode == L"wait" && count > 2) return Wait(window, wcsstr(GetCommandLineW(), L" wait ") + 6);
+    return mode == L"window" ? RunLoop(window) : 2;
 }

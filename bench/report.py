@@ -38,37 +38,6 @@ FILL = [("fill:icons", "icon lookups (one per entry with an icon, and the defaul
         ("fill:tiles", "tiles drawn, masked and added to the image list"),
         ("fill:rows", "rows inserted with their three texts"), ("fill:sort", "the one sort by `lstrcmpW`"),
         ("fill:rest", "the update bracket closed")]
-FLOOR = """\
-The floor is `Floor.exe list`, a program with none of Velmora's code that does what the design makes \
-unavoidable, each the fastest way the platform allows: it starts a do-nothing 64-bit program hidden \
-(where Velmora starts Drisk.x64) before anything else and waits for it only when the 32-bit view's rows \
-and tiles are ready; it creates a window with the window's font (\"宋体\", −12, GB2312), common controls 6 \
-from its manifest, and a report list view with tick boxes, grid lines and the three columns at their \
-widths; it attaches the shell's small system image list (one `SHGetFileInfoW`); it reads the 32-bit \
-view's entry keys with only the reads the scan's rules need (the command line, then `NoRemove` and \
-`SystemComponent`, and the four display values only of a key that is listed); it reads the hand-off file \
-of the entries that come through Drisk.x64 (a copy of the file Drisk.x64 wrote in this prefix, kept with \
-its date) with one `GetPrivateProfileSectionNamesW` and one `GetPrivateProfileSectionW` per section, \
-the fewest profile calls that read it through the platform's own rules; it makes one icon lookup \
-(`SHGetFileInfoW` with the file's type) and one 24 × 24 tile per listed entry with an icon, plus the \
-default tile, drawn side by side on white and added with one `ImageList_AddMasked` per batch; it sorts \
-once by `lstrcmpW` and adds one row per listed entry with its three texts, drawing suspended; it shows \
-the window and reaches its message loop.
-
-What it leaves out, and why that is allowed:
-
-- The 64-bit listing itself: the do-nothing program costs a 64-bit process's start and end, which the \
-design makes unavoidable, but not Drisk.x64's own registry reads and file writing. These run beside \
-the 32-bit scan in both programs; what is left of them after the scan shows in Velmora's `wait` phase.
-- The hand-off file's deletion (one `DeleteFileW`) and the hand-over check after the wait: a few \
-microseconds each, and the floor's copy must stay for the next run.
-- The label and the two buttons, the task-bar handling, COM, the DPI checks and the first placement: \
-each is one or two calls whose cost the empty window already holds (`Floor.exe window`).
-- The error handling of the design: reading no value type or length checks costs nothing measurable, \
-and a floor is allowed to trust its input.
-- Velmora's row order comes from the list's own sort (`LVM_SORTITEMS` with `lstrcmpW`); the floor sorts \
-its entries before adding them, the fastest way to the same order.
-"""
 # The hand-off read of the round before this one (the `handoff` phase at 5,000
 # entries, median), against which its target is set.
 HANDOFF_BEFORE_MS = 378
@@ -103,15 +72,6 @@ def fmt(ms):
     return "–" if ms != ms else "%.0f" % ms if ms >= 100 else "%.1f" % ms
 
 
-def machine():
-    with open("/proc/cpuinfo") as f:
-        model = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), "")
-    with open("/proc/meminfo") as f:
-        memory = "%.0f GiB" % (int(f.readline().split()[1]) / 1024 / 1024)
-    wine = subprocess.run([os.environ.get("WINE", "wine"), "--version"], capture_output=True, text=True).stdout
-    return model, os.cpu_count(), wine.strip(), memory
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("results")
@@ -130,12 +90,10 @@ def main():
         return [r["ms"] for r in table.get((n, what), [])]
 
     def med(n, what, table=startup):
-        values = times(n, what, table)
-        return statistics.median(values) if values else float("nan")
+        return statistics.median(times(n, what, table) or [float("nan")])
 
     def low(n, what, table=startup):
-        values = times(n, what, table)
-        return min(values) if values else float("nan")
+        return min(times(n, what, table) or [float("nan")])
 
     def both(n, what, table=startup):
         return "%s / %s" % (fmt(low(n, what, table)), fmt(med(n, what, table))) if times(n, what, table) else "–"
@@ -149,7 +107,11 @@ def main():
             return dict(line.split() for line in f if line.strip())
 
     reps = max((len(v) for v in startup.values()), default=0)
-    model, cores, wine, memory = machine()
+    with open("/proc/cpuinfo") as f:
+        model = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), "")
+    with open("/proc/meminfo") as f:
+        memory = "%.0f GiB" % (int(f.readline().split()[1]) / 1024 / 1024)
+    wine = subprocess.run([os.environ.get("WINE", "wine"), "--version"], capture_output=True, text=True).stdout.strip()
     lines = []
     add = lines.append
     add("# Benchmark results\n")
@@ -165,7 +127,8 @@ def main():
             "size under the emulator, filled its list: %s. No time of it is reported.\n" %
             ", ".join("%d rows at %d entries" % (notes(r["note"]).get("rows", 0), r["n"]) for r in fills))
     add("Produced by `%s` (`bench/run.sh`); raw figures of this run in `bench/raw/`.\n" % args.command)
-    add("- Machine: %s, %d cores, %s RAM (%s %s)" % (model, cores, memory, platform.system(), platform.release()))
+    add("- Machine: %s, %d cores, %s RAM (%s %s)" % (model, os.cpu_count(), memory, platform.system(),
+                                                     platform.release()))
     add("- Wine: %s, 64-bit prefixes (%s)" % (wine, "the stand-in runs as a 64-bit process" if args.standin
                                                else "Velmora.exe runs under WOW64"))
     add("- Load average (1, 5, 15 min) before the run: %s; after: %s" % tuple(args.load))
@@ -179,7 +142,8 @@ def main():
         "program that returns at once. Empty window: `Floor.exe window`, a window with an empty report "
         "list, shown, its message loop reached. All are started the same way by the driver, inside the "
         "prefix.\n")
-    add(FLOOR)
+    with open(os.path.join(args.bench, "floor.md"), encoding="utf-8") as f:
+        add(f.read())
     add("| N entries | rows | " + " | ".join(label for _, label in CONTENDERS) + " |")
     add("|---:|---:|" + "---:|" * len(CONTENDERS))
     for n in sizes:
@@ -279,8 +243,7 @@ def main():
         if waiting["idle-cpu"]:
             add("- baseline: the same window idle before the command, %% of one core: %s" %
                 spread([r["ms"] for r in waiting["idle-cpu"]]))
-        total = [r for rs in wait.values() for r in rs if r["what"] == "wait-rtt-all"]
-        total = total or [r for r in read(os.path.join(args.results, "wait.tsv")) if r["what"] == "wait-rtt-all"]
+        total = [r for r in read(os.path.join(args.results, "wait.tsv")) if r["what"] == "wait-rtt-all"]
         if total:
             info = notes(total[-1]["note"])
             add("- Message round trip over %d probes in %d runs: p50 %.2f ms, p99 %.2f ms, max %.2f ms" %
