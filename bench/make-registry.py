@@ -1,15 +1,15 @@
 #!/usr/bin/env python3
-"""Writes a synthetic set of N Uninstall entries as regedit files (UTF-16LE with
-BOM) for the benchmarks: view32.reg (32-bit machine view), view64.reg (64-bit
-machine view) and user.reg (the current user's key), plus counts.txt with what a
-scanner must find (rows: the entries listed; tiles: those with an icon). The same N always gives the same files.
-
-Usage: make-registry.py N OUTPUT_DIR
-
-Of the N keys, 6 % go to the 64-bit view and 4 % to the current user's key, the
-rest to the 32-bit view. About 90 % carry a DisplayIcon in the forms installers
-write ("path", "path,N", "\"path\",N", %ProgramFiles% references, an .ico);
-about 10 % are hidden by SystemComponent=1."""
+# Writes a synthetic set of N Uninstall entries as regedit files (UTF-16LE with
+# BOM) for the benchmarks: view32.reg (32-bit machine view), view64.reg (64-bit
+# machine view) and user.reg (the current user's key), plus counts.txt with what a
+# scanner must find (rows: the entries listed; tiles: those with an icon). The same N always gives the same files.
+#
+# Usage: make-registry.py N OUTPUT_DIR
+#
+# Of the N keys, 6 % go to the 64-bit view and 4 % to the current user's key, the
+# rest to the 32-bit view. About 90 % carry a DisplayIcon in the forms installers
+# write ("path", "path,N", "\"path\",N", %ProgramFiles% references, an .ico);
+# about 10 % are hidden by SystemComponent=1.
 import os
 import random
 import sys

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""Turns one benchmark run's raw figures into bench/results.md, bench/results.dat
-(the plot's data) and bench/raw/ (a copy of the raw figures).
-
-Usage: report.py RESULTS_DIR BENCH_DIR --command TEXT --load BEFORE AFTER [--standin WHY]
-
-Raw lines (tab-separated): N, contender, repetition, ms, peak KiB, note.
-Repetition 0 is the warm-up and is left out of every figure."""
+# Turns one benchmark run's raw figures into bench/results.md, bench/results.dat
+# (the plot's data) and bench/raw/ (a copy of the raw figures).
+#
+# Usage: report.py RESULTS_DIR BENCH_DIR --command TEXT --load BEFORE AFTER [--standin WHY]
+#
+# Raw lines (tab-separated): N, contender, repetition, ms, peak KiB, note.
+# Repetition 0 is the warm-up and is left out of every figure.
 import argparse
 import collections
 import os
 import platform
+import re
 import shutil
 import statistics
 import subprocess
@@ -114,17 +115,22 @@ def main():
     wine = subprocess.run([os.environ.get("WINE", "wine"), "--version"], capture_output=True, text=True).stdout.strip()
     lines = []
     add = lines.append
+    with open(os.path.join(args.bench, "texts.md"), encoding="utf-8") as f:
+        blocks = re.split(r"^<!-- (\w+) -->\n", f.read(), flags=re.M)[1:]
+    texts = {name: text.strip() for name, text in zip(blocks[::2], blocks[1::2])}
+
+    def header(*cells):
+        add("| %s |\n|%s" % (" | ".join(cells), "---|" * (len(cells) - len(sizes)) + "---:|" * len(sizes)))
+
+    def para(name, *values):
+        """One of the report's fixed paragraphs (bench/texts.md), with its values, between blank lines."""
+        add("\n%s\n" % (texts[name] % values if values else texts[name]))
     add("# Benchmark results\n")
     if args.standin:
-        add("**Stand-in figures:** measured with Velmora.exe's 64-bit stand-in (the same sources built for x86-64, "
-            "taking itself for a WOW64 process and reading the 32-bit registry view) and the benchmark programs "
-            "built with it, all run by Wine's 64-bit loader, because %s. Absolute times are not those of the "
-            "32-bit program; the ratios, measured in one run against contenders that ran on the same machine "
-            "under the same load, stay meaningful.\n" % args.standin)
+        para("standin", args.standin)
     fills = read(os.path.join(args.results, "fills.tsv"))
     if fills:
-        add("**The real program, checked but not timed:** Velmora.exe itself (`build/dist`), started once at each "
-            "size under the emulator, filled its list: %s. No time of it is reported.\n" %
+        para("fills",
             ", ".join("%d rows at %d entries" % (notes(r["note"]).get("rows", 0), r["n"]) for r in fills))
     add("Produced by `%s` (`bench/run.sh`); raw figures of this run in `bench/raw/`.\n" % args.command)
     add("- Machine: %s, %d cores, %s RAM (%s %s)" % (model, os.cpu_count(), memory, platform.system(),
@@ -135,15 +141,8 @@ def main():
     add("- %d timed repetitions per contender and size after one warm-up round, the contenders alternating "
         "within each round; every figure is minimum / median in milliseconds.\n" % reps)
     add("## Start-up to a filled list\n")
-    add("Velmora: from process start to its window visible with all rows in the list (polled from outside "
-        "every 2 ms). Floor: see below, start to its window visible with its rows. `uninstaller --list`: "
-        "Wine's uninstaller listing without a window, start to exit. Add/Remove Programs: `control.exe "
-        "appwiz.cpl` (64-bit), start until its list holds all its rows. Do-nothing program: a Windows "
-        "program that returns at once. Empty window: `Floor.exe window`, a window with an empty report "
-        "list, shown, its message loop reached. All are started the same way by the driver, inside the "
-        "prefix.\n")
-    with open(os.path.join(args.bench, "floor.md"), encoding="utf-8") as f:
-        add(f.read())
+    para("startup")
+    para("floor")
     add("| N entries | rows | " + " | ".join(label for _, label in CONTENDERS) + " |")
     add("|---:|---:|" + "---:|" * len(CONTENDERS))
     for n in sizes:
@@ -163,14 +162,8 @@ def main():
         add("\nFrom 1,000 to 5,000 entries Velmora's time grows %.2f × / %.2f × (minimums / medians), the "
             "floor's %.2f × / %.2f ×." % (growth["velmora"] + growth["floor"]))
     add("\n## Velmora's start-up, phase by phase\n")
-    add("`BenchPhases.exe` runs Velmora's own entry, `RunVelmora`, with Velmora's resources and manifest, in "
-        "a cold process of its own, started by the driver in the same rotation. Phase boundaries are the "
-        "first or last calls of Windows functions that the start-up makes, timed through the program's "
-        "import table; the product has no timing code. From the process's creation (`GetProcessTimes`) to "
-        "the first time the message loop finds the queue empty with the window shown (minimum / median, "
-        "ms); the last rows set the sum of the medians against Velmora's start-up measured from outside.\n")
-    add("| phase | what | " + " | ".join("N = %d" % n for n in sizes) + " |")
-    add("|---|---|" + "---:|" * len(sizes))
+    para("phases")
+    header("phase", "what", *("N = %d" % n for n in sizes))
     for key, label in PHASES:
         add("| %s | %s | %s |" % (key, label, " | ".join(both(n, "phase:" + key) for n in sizes)))
     add("| **sum** | process creation to the list painted (medians) | %s |" %
@@ -178,8 +171,7 @@ def main():
     add("| outside | Velmora.exe's start to its window visible with all rows (driver, above) | %s |\n" %
         " | ".join(both(n, "velmora") for n in sizes))
     add("## Peak working set\n")
-    add("PeakWorkingSetSize from GetProcessMemoryInfo, read from outside once the list is full (for Wine this is "
-        "the VmHWM of the Linux process, Wine's own libraries included), in MiB, min / median / max.\n")
+    para("peak")
     keys = ("velmora", "floor", "window", "wine-appwiz")
     add("| N entries | Velmora | floor | empty window | Add/Remove Programs |")
     add("|---:|---:|---:|---:|---:|")
@@ -207,27 +199,19 @@ def main():
             "entries): **%.2f ×** the tiles' bytes." % (per_thousand / 1048576, small, large,
                                                         tile_bytes / 1048576, tiles, large - small, memory))
     add("\n## Where Velmora's start-up goes\n")
-    add("`BenchComponents.exe`, linked with Velmora's units, in the same prefix (minimum / median, ms). "
-        "FormCreate runs the scan, the merge and PopulateList; the rest of the start-up is process start, the "
-        "window and its first paint.\n")
-    add("| component | " + " | ".join("N = %d" % n for n in sizes) + " |")
-    add("|---|" + "---:|" * len(sizes))
+    para("components")
+    header("component", *("N = %d" % n for n in sizes))
     for key, label in COMPONENTS + FILL:
         add("| %s | %s |" % (label if key in dict(COMPONENTS) else "&nbsp;&nbsp;PopulateList: " + label,
                              " | ".join(both(n, key, components) for n in sizes)))
-    add("\nPopulateList's parts come from the calls it makes, through the program's import table: icons from "
-        "its start to the last `SHGetFileInfoW`, tiles from there to the first row's `LVM_INSERTITEMW`, rows "
-        "from there to `LVM_SORTITEMS`, then the sort itself and what follows it.")
+    para("fill")
     waiting = {key: [r for (n, what), rs in wait.items() if what == key for r in rs]
                for key in ("wait-cpu", "wait-floor-cpu", "idle-cpu", "wait-rtt")}
     cpu = [r["ms"] for r in waiting["wait-cpu"]]
     floor_cpu = [r["ms"] for r in waiting["wait-floor-cpu"]]
     if cpu:
         add("\n## While an uninstaller runs\n")
-        add("Velmora (%d entries) runs a stand-in uninstaller that sleeps 5 s. CPU: taken by `bench/run.sh` from "
-            "Linux (`/proc/PID/task/*/schedstat`, all threads) over 4 s inside the wait, with nothing else sent "
-            "to the window; the prefix's wineserver over the same time. Round trips: WM_NULL sent with "
-            "SendMessageTimeout every 20 ms during the wait of other runs.\n" % waiting["wait-cpu"][0]["n"])
+        para("wait", waiting["wait-cpu"][0]["n"])
 
         def spread(values):
             return "%.3f / %.3f / %.3f" % (min(values), statistics.median(values), max(values))
