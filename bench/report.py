@@ -233,7 +233,7 @@ def main():
             add("- Message round trip over %d probes in %d runs: p50 %.2f ms, p99 %.2f ms, max %.2f ms" %
                 (info["probes"], len(waiting["wait-rtt"]), info["p50_ms"], info["p99_ms"], info["max_ms"]))
     add("\n## Targets\n")
-    add("Each start-up target is stated on the minimums and on the medians.\n")
+    para("targets")
     add("| target | measured (minimum / median) | met |")
     add("|---|---|---|")
 
