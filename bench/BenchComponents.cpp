@@ -2,24 +2,23 @@
 // own units and run in the benchmark's prefix beside Velmora.exe and Drisk.x64:
 //   scan       TOrvUninstallReader over the system registry (32-bit view)
 //   drisk      Drisk.x64 started, waited for (RunAndWait) and done
-//   handoff    LoadFromHandOffFile on a copy of the file Drisk.x64 wrote
+//   handoff    LoadFromHandOffFile on the file Drisk.x64 wrote
 //   merge      MergeHandOffInventory: the two above together
 //   form       a hidden main window built (FormCreate: all of the above and the
 //              list fill), without showing it
-//   populate   PopulateList again on that window
+//   populate   PopulateList again on that window, and its parts (fill:icons,
+//              fill:tiles, fill:rows, fill:sort, fill:rest), taken from the calls
+//              it makes through this program's import table
 //   process    a do-nothing program started and waited for (RunAndWait)
 //
-//   BenchComponents N REPS OUT   appends "N component repetition ms 0 note" lines
-#include "platform/WindowsHeaders.h"
+//   BenchComponents N REPS   prints "N component repetition ms 0 note" lines
+#include "Hooks.h"
 
-#include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <vector>
 
-#include "BenchClock.h"
 #include "frmOrvUninstallMain.h"
 #include "frmOrvUninstallMainLogic.h"
 #include "platform/Application.h"
@@ -30,132 +29,87 @@
 namespace {
 
 using namespace velmora;
+using bench::NowMs;
+using Icons = bench::Timed<0, decltype(&SHGetFileInfoW)>;
 
-std::wstring g_out;
-int g_n = 0;
-
-void Record(const char* component, int repetition, double ms, const std::string& note = "") {
-    char line[256];
-    std::snprintf(line, sizeof line, "%d\t%s\t%d\t%.3f\t0\t%s\n", g_n, component, repetition, ms, note.c_str());
-    const HANDLE file = CreateFileW(g_out.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
-        CloseHandle(file);
-    }
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+void Record(const wchar_t* n, const char* component, int repetition, double ms, std::size_t count = 0) {
+    std::printf("%ls\t%s\t%d\t%.3f\t0\t%s\n", n, component, repetition, ms,
+                count ? ("count=" + std::to_string(count)).c_str() : "");
 }
 
-std::wstring ProgramDirectory() {
+void RunDrisk() { RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, {}, false, wsProcessOnly); }
+
+void Run(const wchar_t* n, int reps) {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring text = path;
-    return text.substr(0, text.find_last_of(L'\\'));
-}
-
-int Run(int reps) {
-    TApplication& application = Application();
-    application.Initialize(GetModuleHandleW(nullptr));
-    application.InitializeCom();
-    const std::u16string handOff = GetTempDirectory() + kHandOffFileName;
-    const std::wstring handOffPath = Wide(handOff);
-    const std::wstring savedPath = handOffPath + L".bench";
-    DeleteFileW(handOffPath.c_str());
-    const std::wstring directory = ProgramDirectory();
-    const std::u16string nothing = u"\"" + FromWide(directory.data(), directory.size()) + u"\\Nothing.exe\"";
-
+    std::wstring nothing = path;
+    nothing = L"\"" + nothing.substr(0, nothing.find_last_of(L'\\')) + L"\\Nothing.exe\"";
     for (int rep = 0; rep <= reps; ++rep) {
-        // The scan alone.
         double start = NowMs();
-        std::size_t scanned = 0;
-        {
-            TOrvUninstallReader reader;
-            scanned = reader.Entries.Count();
-            Record("scan", rep, NowMs() - start, "entries=" + std::to_string(scanned));
-        }
+        std::size_t scanned = TOrvUninstallReader().Entries.Count();
+        Record(n, "scan", rep, NowMs() - start, scanned);
 
-        // Drisk.x64 alone, started as the window starts it, then the reading of
-        // what it wrote.
         start = NowMs();
-        RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, {}, false, wsProcessOnly);
-        Record("drisk", rep, NowMs() - start);
-        CopyFileW(handOffPath.c_str(), savedPath.c_str(), FALSE);
+        RunDrisk();
+        Record(n, "drisk", rep, NowMs() - start);
         {
             TOrvUninstallReader reader;
             reader.Clear();
             start = NowMs();
             reader.LoadFromHandOffFile();
-            Record("handoff", rep, NowMs() - start, "entries=" + std::to_string(reader.Entries.Count()));
+            Record(n, "handoff", rep, NowMs() - start, reader.Entries.Count());
         }
-
-        // The same reading with as many small blocks alive on the heap as a
-        // full inventory holds.
-        {
-            std::vector<std::u16string> held;
-            for (std::size_t i = 0; i < scanned * 6; ++i) held.emplace_back(40, u'x');
-            TOrvUninstallReader reader;
-            reader.Clear();
-            CopyFileW(savedPath.c_str(), handOffPath.c_str(), FALSE);
-            start = NowMs();
-            reader.LoadFromHandOffFile();
-            Record("handoff-heap", rep, NowMs() - start, "entries=" + std::to_string(reader.Entries.Count()));
-        }
-
-        // Both, as the window does it.
         {
             TOrvUninstallReader reader;
             start = NowMs();
             MergeHandOffInventory(reader, SystemProcesses(), nullptr);
-            Record("merge", rep, NowMs() - start, "entries=" + std::to_string(reader.Entries.Count() - scanned));
-            // The same two steps timed apart, on a full inventory.
-            reader.Refresh();
-            start = NowMs();
-            RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, {}, false, wsProcessOnly);
-            const double run = NowMs() - start;
-            reader.LoadFromHandOffFile();
-            Record("merge-split", rep, NowMs() - start,
-                   "drisk_ms=" + std::to_string(run) + " load_ms=" + std::to_string(NowMs() - start - run));
+            Record(n, "merge", rep, NowMs() - start, reader.Entries.Count() - scanned);
         }
+        start = NowMs();
+        TOrvUninstallMainForm form;
+        Record(n, "form", rep, NowMs() - start, form.ListView.Count());
 
-        // The hidden window: everything FormCreate does, then the list fill again.
-        {
-            start = NowMs();
-            TOrvUninstallMainForm form;
-            Record("form", rep, NowMs() - start, "rows=" + std::to_string(form.ListView.Count()));
-            start = NowMs();
-            form.PopulateList();
-            Record("populate", rep, NowMs() - start, "rows=" + std::to_string(form.ListView.Count()));
-        }
+        Icons::calls = {};
+        bench::TFillMessages::insert = bench::TFillMessages::sort = {};
+        start = NowMs();
+        form.PopulateList();
+        const double end = NowMs();
+        const auto& rows = bench::TFillMessages::insert;
+        const auto& sort = bench::TFillMessages::sort;
+        Record(n, "populate", rep, end - start, form.ListView.Count());
+        Record(n, "fill:icons", rep, Icons::calls.lastOut - start, Icons::calls.count);
+        Record(n, "fill:tiles", rep, rows.firstIn - Icons::calls.lastOut);
+        Record(n, "fill:rows", rep, sort.firstIn - rows.firstIn, rows.count);
+        Record(n, "fill:sort", rep, sort.firstOut - sort.firstIn);
+        Record(n, "fill:rest", rep, end - sort.firstOut);
 
         start = NowMs();
-        RunAndWait(SystemProcesses(), nullptr, nothing, kSwHide);
-        Record("process", rep, NowMs() - start);
+        RunAndWait(SystemProcesses(), nullptr, FromWide(nothing.data(), nothing.size()), kSwHide);
+        Record(n, "process", rep, NowMs() - start);
     }
-    DeleteFileW(savedPath.c_str());
-    application.Finish();
-    return 0;
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: BenchComponents N REPS OUT\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: BenchComponents N REPS\n");
         return 2;
     }
-    g_n = static_cast<int>(std::wcstol(argv[1], nullptr, 10));
-    g_out = argv[3];
+    Icons::Hook("SHGetFileInfoW");
+    bench::TFillMessages::Hook();
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+    TApplication& application = Application();
+    application.Initialize(GetModuleHandleW(nullptr));
+    application.InitializeCom();
+    int result = 0;
     try {
-        return Run(static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
-    } catch (const Exception&) {
+        Run(argv[1], static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
+    } catch (...) {
         std::fprintf(stderr, "BenchComponents: failed\n");
-        return 1;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "BenchComponents: %s\n", e.what());
-        return 1;
+        result = 1;
     }
+    application.Finish();
+    return result;
 }

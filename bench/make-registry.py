@@ -1,20 +1,21 @@
 #!/usr/bin/env python3
-"""Writes a synthetic set of N Uninstall entries as regedit files (UTF-16LE with
-BOM) for the benchmarks: view32.reg (32-bit machine view), view64.reg (64-bit
-machine view) and user.reg (the current user's key), plus counts.txt with what a
-scanner must find (rows: the entries listed; tiles: those with an icon). The same N always gives the same files.
-
-Usage: make-registry.py N OUTPUT_DIR
-
-Of the N keys, 6 % go to the 64-bit view and 4 % to the current user's key, the
-rest to the 32-bit view. About 90 % carry a DisplayIcon in the forms installers
-write ("path", "path,N", "\"path\",N", %ProgramFiles% references, an .ico);
-about 10 % are hidden by SystemComponent=1."""
+# Writes a synthetic set of N Uninstall entries as regedit files (UTF-16LE with
+# BOM) for the benchmarks: view32.reg (32-bit machine view), view64.reg (64-bit
+# machine view) and user.reg (the current user's key), plus counts.txt with what a
+# scanner must find (rows: the entries listed; tiles: those with an icon). The same N always gives the same files.
+#
+# Usage: make-registry.py N OUTPUT_DIR
+#
+# Of the N keys, 6 % go to the 64-bit view and 4 % to the current user's key, the
+# rest to the 32-bit view. About 90 % carry a DisplayIcon in the forms installers
+# write ("path", "path,N", "\"path\",N", %ProgramFiles% references, an .ico);
+# about 10 % are hidden by SystemComponent=1.
 import os
 import random
 import sys
 
-UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+from regfile import write  # noqa: E402
 
 PUBLISHERS = [
     "Contoso Ltd.", "Fabrikam, Inc.", "Northwind Traders", "Adventure Works", "Litware, Inc.",
@@ -42,57 +43,26 @@ def guid(rng):
 
 def entry(rng, index, program_files):
     publisher = rng.choice(PUBLISHERS)
+    company = publisher.split()[0].strip(",.")
     product = "%s %s" % (rng.choice(WORDS), rng.choice(WORDS))
     version = "%d.%d.%d" % (rng.randint(1, 30), rng.randint(0, 99), rng.randint(0, 9999))
-    name = "%s %s %s" % (publisher.split()[0].strip(",."), product, version)
-    folder = "%s\\%s\\%s %d" % (program_files, publisher.split()[0].strip(",."), product, index)
+    folder = "%s\\%s\\%s %d" % (program_files, company, product, index)
     exe = "%s\\app%d.exe" % (folder, index % 97)
     msi = rng.random() < 0.3
-    key = guid(rng) if msi else "%s %s_is%d" % (publisher.split()[0].strip(",."), product, index)
-    if msi:
-        command = "MsiExec.exe /X%s" % key
-    elif rng.random() < 0.5:
-        command = '"%s\\unins000.exe"' % folder
-    else:
-        command = '"%s\\uninstall.exe" /S' % folder
-    values = [("DisplayName", name), ("Publisher", publisher), ("Comments", rng.choice(COMMENTS)),
-              ("DisplayVersion", version), ("InstallLocation", folder), ("UninstallString", command)]
-    form = rng.random()
-    if form < 0.10:
-        pass  # no icon: the default tile
-    elif form < 0.35:
-        values.append(("DisplayIcon", exe))
-    elif form < 0.60:
-        values.append(("DisplayIcon", "%s,0" % exe))
-    elif form < 0.80:
-        values.append(("DisplayIcon", '"%s",%d' % (exe, rng.randint(0, 3))))
-    elif form < 0.92:
-        values.append(("DisplayIcon", "%%ProgramFiles%%\\%s\\app.exe,0" % publisher.split()[0].strip(",.")))
-    else:
-        values.append(("DisplayIcon", "%s\\app.ico" % folder))
+    key = guid(rng) if msi else "%s %s_is%d" % (company, product, index)
+    command = ("MsiExec.exe /X%s" % key if msi else '"%s\\unins000.exe"' % folder if rng.random() < 0.5
+               else '"%s\\uninstall.exe" /S' % folder)
+    values = [("DisplayName", "%s %s %s" % (company, product, version)), ("Publisher", publisher),
+              ("Comments", rng.choice(COMMENTS)), ("DisplayVersion", version), ("InstallLocation", folder),
+              ("UninstallString", command)]
+    form = rng.random()  # 10 % have no icon: the default tile
+    icon = ("" if form < 0.10 else exe if form < 0.35 else "%s,0" % exe if form < 0.60
+            else '"%s",%d' % (exe, rng.randint(0, 3)) if form < 0.80
+            else "%%ProgramFiles%%\\%s\\app.exe,0" % company if form < 0.92 else "%s\\app.ico" % folder)
+    values += [("DisplayIcon", icon)] if icon else []
     hidden = rng.random() < 0.10
-    dwords = [("EstimatedSize", rng.randint(100, 900000)), ("NoModify", 1)]
-    if hidden:
-        dwords.append(("SystemComponent", 1))
+    dwords = [("EstimatedSize", rng.randint(100, 900000)), ("NoModify", 1)] + [("SystemComponent", 1)] * hidden
     return key, values, dwords, hidden
-
-
-def quote(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-def write(path, root, entries):
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for key, values, dwords, _ in entries:
-        lines.append("[%s\\%s\\%s]" % (root, UNINSTALL, key))
-        for name, value in values:
-            if value:
-                lines.append("%s=%s" % (quote(name), quote(value)))
-        for name, number in dwords:
-            lines.append("%s=dword:%08x" % (quote(name), number))
-        lines.append("")
-    with open(path, "wb") as out:
-        out.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
 
 
 def main():
@@ -106,9 +76,9 @@ def main():
     view32 = [entry(rng, i, r"C:\Program Files (x86)") for i in range(n32)]
     view64 = [entry(rng, n32 + i, r"C:\Program Files") for i in range(n64)]
     user = [entry(rng, n32 + n64 + i, r"C:\Users\Public\AppData\Local\Programs") for i in range(nuser)]
-    write(os.path.join(out, "view32.reg"), "HKEY_LOCAL_MACHINE", view32)
-    write(os.path.join(out, "view64.reg"), "HKEY_LOCAL_MACHINE", view64)
-    write(os.path.join(out, "user.reg"), "HKEY_CURRENT_USER", user)
+    for name, root, group in (("view32", "HKEY_LOCAL_MACHINE", view32), ("view64", "HKEY_LOCAL_MACHINE", view64),
+                              ("user", "HKEY_CURRENT_USER", user)):
+        write(os.path.join(out, name + ".reg"), root, [e[:3] for e in group])
     visible = [e for group in (view32, view64, user) for e in group if not e[3]]
     tiles = sum(1 for e in visible if any(name == "DisplayIcon" for name, _ in e[1]))
     with open(os.path.join(out, "counts.txt"), "w") as counts:

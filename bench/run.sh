@@ -4,7 +4,7 @@
 # one Xvfb display and writes bench/results.md and bench/results.png.
 #
 #   VELMORA_BENCH_SIZES  entry counts (default "100 1000 5000")
-#   VELMORA_BENCH_REPS   repetitions per contender (default 5; one warm-up more)
+#   VELMORA_BENCH_REPS   repetitions per contender (default 7; one warm-up more)
 #   VELMORA_BENCH_WAIT   entry count of the prefix the uninstall wait runs in (1000)
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,7 +12,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/build/bench"
 bin="$out/bin"
 sizes="${VELMORA_BENCH_SIZES:-100 1000 5000}"
-reps="${VELMORA_BENCH_REPS:-5}"
+reps="${VELMORA_BENCH_REPS:-7}"
 wait_size="${VELMORA_BENCH_WAIT:-1000}"
 unset WINEARCH
 
@@ -41,12 +41,11 @@ if [ "$check_real" = yes ]; then
     cp "$root/build/dist/Velmora.exe" "$root/build/dist/Drisk.x64" "$bin/real/"
 fi
 cp "$velmora" "$root/build/dist/Drisk.x64" "$bin/"
-for program in BenchDriver BenchComponents BenchPhases Floor WaitFloor Nothing Window velmora_fake_uninstaller; do
+for program in BenchDriver BenchComponents BenchPhases Floor Nothing velmora_fake_uninstaller; do
     cp "$root/build/$tree/bench/$program.exe" "$bin/"
 done
 # The floor runs a do-nothing 64-bit program where Velmora runs Drisk.x64.
 cp "$root/build/win64/bench/Nothing.exe" "$bin/Nothing64.exe"
-winbin="Z:$(echo "$bin" | sed 's|/|\\|g')"
 
 # One clean GUI prefix, copied for every size: cheaper than a wineboot each.
 base="$out/wine-base"
@@ -75,35 +74,10 @@ done
 stamp="$(date -u +%Y%m%dT%H%M%SZ)"
 results="$out/results/$stamp"
 mkdir -p "$results"
-cat >"$out/measure.sh" <<INNER
-#!/bin/sh
-set -eu
-for n in $sizes; do
-    export WINEPREFIX="$out/wine-\$n"
-    wineserver -k 2>/dev/null || true
-    wineserver -w
-    # Wine's background services start now, away from the measurements' output.
-    $WINE cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
-    rows=\$(sed -n 's/^rows //p' "$out/reg-\$n/counts.txt")
-    echo "bench: \$n entries (\$rows rows): start-up" >&2
-    $WINE "$bin/BenchDriver.exe" startup "\$n" "\$rows" $reps "$winbin" "$results/startup.tsv" </dev/null >>"$results/log.txt" 2>&1
-    if [ "$check_real" = yes ]; then
-        echo "bench: \$n entries: the real Velmora.exe, emulated, fills its list (not timed)" >&2
-        $WINE "$bin/BenchDriver.exe" fills "\$n" "\$rows" 1 "$winbin\\real" "$results/fills.tsv" </dev/null >>"$results/log.txt" 2>&1
-    fi
-    echo "bench: \$n entries: components" >&2
-    $WINE "$bin/BenchComponents.exe" "\$n" $reps "$results/components.tsv" </dev/null >>"$results/log.txt" 2>&1
-    if [ "\$n" = "$wait_size" ]; then
-        echo "bench: \$n entries: waiting on an uninstaller" >&2
-        $WINE "$bin/BenchDriver.exe" wait "\$n" "\$rows" $reps "$winbin" "$results/wait.tsv" </dev/null >>"$results/log.txt" 2>&1
-    fi
-    wineserver -k 2>/dev/null || true
-    wineserver -w
-done
-INNER
-chmod +x "$out/measure.sh"
+export BENCH_SIZES="$sizes" BENCH_REPS="$reps" BENCH_WAIT="$wait_size" BENCH_OUT="$out" BENCH_BIN="$bin" \
+    BENCH_RESULTS="$results" BENCH_CHECK_REAL="$check_real" WINE
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$out/measure.sh"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/bench/measure.sh"
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 WINE="$WINE" python3 "$root/bench/report.py" "$results" "$root/bench" \

@@ -5,7 +5,8 @@ view and the current user's key. Usage: make-demo-registry.py OUTPUT_DIR"""
 import os
 import sys
 
-UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+from regfile import UNINSTALL, write  # noqa: E402
 
 # (key, DisplayName, Publisher, Comments, DisplayIcon, UninstallString, extra values)
 VIEW32 = [
@@ -85,31 +86,17 @@ USER = [
 ]
 
 
-def quote(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-def write(path, root, entries):
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for key, name, publisher, comments, icon, command, extra in entries:
-        lines.append("[%s\\%s\\%s]" % (root, UNINSTALL, key))
-        for value_name, value in (("DisplayName", name), ("Publisher", publisher), ("Comments", comments),
-                                  ("DisplayIcon", icon), ("UninstallString", command)):
-            if value:
-                lines.append("%s=%s" % (quote(value_name), quote(value)))
-        for value_name, number in extra.items():
-            lines.append('%s=dword:%08x' % (quote(value_name), number))
-        lines.append("")
-    with open(path, "wb") as out:
-        out.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
+def entries(table):
+    return [(key, list(zip(("DisplayName", "Publisher", "Comments", "DisplayIcon", "UninstallString"), values)),
+             list(extra.items())) for key, *values, extra in table]
 
 
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    write(os.path.join(out, "demo32.reg"), "HKEY_LOCAL_MACHINE", VIEW32)
-    write(os.path.join(out, "demo64.reg"), "HKEY_LOCAL_MACHINE", VIEW64)
-    write(os.path.join(out, "demo-user.reg"), "HKEY_CURRENT_USER", USER)
+    write(os.path.join(out, "demo32.reg"), "HKEY_LOCAL_MACHINE", entries(VIEW32))
+    write(os.path.join(out, "demo64.reg"), "HKEY_LOCAL_MACHINE", entries(VIEW64))
+    write(os.path.join(out, "demo-user.reg"), "HKEY_CURRENT_USER", entries(USER))
 
 
 if __name__ == "__main__":

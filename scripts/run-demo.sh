@@ -48,30 +48,6 @@ fi
 
 shot="$run/screenshot.png"
 rm -f "$shot"
-cat > "$run/headless.sh" <<INNER
-#!/bin/sh
-$WINE "$dist/Velmora.exe" </dev/null >/dev/null 2>&1 &
-# Wait for the window (Wine's first start in a prefix takes a while), give the
-# list a moment to fill, then take the screen cropped to the window, frame and
-# caption included.
-i=0
-while [ \$i -lt 90 ] && ! xwininfo -name Velmora >/dev/null 2>&1; do
-    sleep 1
-    i=\$((i + 1))
-done
-sleep 3
-geometry=\$(xwininfo -name Velmora 2>/dev/null | awk '
-    /Absolute upper-left X/ { x = \$NF } /Absolute upper-left Y/ { y = \$NF }
-    /Width:/ { w = \$NF } /Height:/ { h = \$NF }
-    END { if (w > 0 && h > 0) printf "%dx%d+%d+%d", w, h, x, y }')
-if [ -n "\$geometry" ]; then
-    import -window root -crop "\$geometry" +repage "$shot"
-else
-    echo "run-demo: no Velmora window appeared; the screenshot shows the whole screen" >&2
-    import -window root "$shot"
-fi
-wineserver -k
-INNER
-chmod +x "$run/headless.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$run/headless.sh"
+export WINE
+xvfb-run -a -s "-screen 0 1280x1024x24" "$root/scripts/demo-headless.sh" "$dist/Velmora.exe" "$shot"
 echo "No display: Velmora ran under Xvfb. Screenshot: $shot"

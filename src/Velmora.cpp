@@ -3,12 +3,15 @@
 // could not be created.
 #include "platform/WindowsHeaders.h"
 
+#include "Velmora.h"
+
 #include "LibrarySearch.h"
 #include "frmOrvUninstallMain.h"
 #include "platform/Application.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    using namespace velmora;
+namespace velmora {
+
+int RunVelmora(HINSTANCE instance) {
     // Before anything can load a library.
     LoadLibrariesFromSystemFolderOnly();
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
@@ -27,3 +30,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     application.Finish();
     return exitCode;
 }
+
+}  // namespace velmora
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return velmora::RunVelmora(instance); }

@@ -460,7 +460,7 @@ void TOrvUninstallMainForm::PopulateList() {
         row.SubItems[1] = entry->Comments;
         row.Data = entry;
         row.ImageIndex = tileImage[entryTile[i]];
-        ListView.AddRow(row);
+        ListView.AddRow(std::move(row));
     }
     // One sort, after the last row.
     ListView.SortByName();

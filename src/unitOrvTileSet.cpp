@@ -31,11 +31,14 @@ int SystemDpi() {
 }
 
 // A drawn tile as the image list takes it: every pure white pixel transparent
-// (and black in the image), all others opaque. Rows bottom-up.
+// (and black in the image), all others opaque. Colour rows bottom-up; mask rows
+// top-down, a set bit for a transparent pixel, each row padded to whole bytes.
 struct TTile {
     std::vector<DWORD> Colour;
-    std::vector<bool> Transparent;
+    std::vector<BYTE> Mask;
 };
+
+int MaskRowBytes(int size) { return (size + 7) / 8; }
 
 // Draws the tiles of one geometry on one scratch bitmap with a memory DC, each
 // icon once.
@@ -80,11 +83,15 @@ private:
     // The tile as drawn so far; the scratch bitmap itself stays as it is.
     TTile Capture() {
         GdiFlush();
-        TTile tile{std::vector<DWORD>(pixels_, pixels_ + size_ * size_), {}};
-        tile.Transparent.resize(tile.Colour.size());
-        for (std::size_t i = 0; i < tile.Colour.size(); ++i) {
-            tile.Transparent[i] = (tile.Colour[i] & 0xFFFFFF) == 0xFFFFFF;
-            if (tile.Transparent[i]) tile.Colour[i] = 0;
+        const int rowBytes = MaskRowBytes(size_);
+        TTile tile{std::vector<DWORD>(pixels_, pixels_ + size_ * size_),
+                   std::vector<BYTE>(static_cast<std::size_t>(rowBytes * size_), 0)};
+        for (int i = 0; i < size_ * size_; ++i) {
+            DWORD& colour = tile.Colour[static_cast<std::size_t>(i)];
+            if ((colour & 0xFFFFFF) != 0xFFFFFF) continue;
+            colour = 0;
+            const int x = i % size_, maskRow = size_ - 1 - i / size_;
+            tile.Mask[static_cast<std::size_t>(maskRow * rowBytes + x / 8)] |= static_cast<BYTE>(0x80 >> (x % 8));
         }
         return tile;
     }
@@ -102,8 +109,10 @@ private:
 
 // Adds the tiles to the image list in order, many side by side in one bitmap
 // and its mask per call: the image list's cost is mostly per call and per
-// bitmap it takes, hardly per pixel. Answers each tile's image index; from a
-// strip the list refuses on, -1.
+// bitmap it takes, hardly per pixel. Each tile's mask rows are copied whole
+// where a tile's width is whole bytes of the strip's mask, bit by bit
+// otherwise. Answers each tile's image index; from a strip the list refuses
+// on, -1.
 std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& tiles, int size) {
     std::vector<int> tileImage(tiles.size(), -1);
     const unique_screen_dc screen(GetDC(nullptr));
@@ -115,6 +124,7 @@ std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& ti
         const int stride = ((width + 15) / 16) * 2;
         std::vector<BYTE> maskBits(static_cast<std::size_t>(stride * size), 0);
         std::vector<DWORD> colour(static_cast<std::size_t>(width * size));
+        const int rowBytes = MaskRowBytes(size);
         for (std::size_t k = 0; k < count; ++k) {
             const TTile& tile = *tiles[first + k];
             for (int y = 0; y < size; ++y) {
@@ -122,12 +132,16 @@ std::vector<int> AddTiles(HIMAGELIST images, const std::vector<const TTile*>& ti
                 const std::size_t to = static_cast<std::size_t>(y * width) + k * static_cast<std::size_t>(size);
                 std::copy_n(tile.Colour.begin() + static_cast<std::ptrdiff_t>(from), size,
                             colour.begin() + static_cast<std::ptrdiff_t>(to));
-                const int maskRow = size - 1 - y;
+                const BYTE* mask = &tile.Mask[static_cast<std::size_t>(y * rowBytes)];
+                BYTE* row = &maskBits[static_cast<std::size_t>(y * stride)];
+                if (size % 8 == 0) {
+                    std::copy_n(mask, rowBytes, row + k * static_cast<std::size_t>(rowBytes));
+                    continue;
+                }
                 for (int x = 0; x < size; ++x) {
-                    if (!tile.Transparent[from + static_cast<std::size_t>(x)]) continue;
+                    if (!(mask[x / 8] & (0x80 >> (x % 8)))) continue;
                     const int column = static_cast<int>(k) * size + x;
-                    maskBits[static_cast<std::size_t>(maskRow * stride + column / 8)] |=
-                        static_cast<BYTE>(0x80 >> (column % 8));
+                    row[column / 8] |= static_cast<BYTE>(0x80 >> (column % 8));
                 }
             }
         }

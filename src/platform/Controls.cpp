@@ -1,6 +1,7 @@
 #include "platform/Controls.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace velmora {
 
@@ -82,12 +83,13 @@ int TListView::ColumnWidth(int column) const { return ListView_GetColumnWidth(hw
 
 int TListView::Count() const { return ListView_GetItemCount(hwnd_); }
 
-int TListView::AddRow(const TListItem& item) {
-    items_.push_back(std::make_unique<TListItem>(item));
+int TListView::AddRow(TListItem&& item) {
+    items_.push_back(std::make_unique<TListItem>(std::move(item)));
     TListItem& row = *items_.back();
     LVITEMW lvi = {};
     lvi.mask = LVIF_TEXT | LVIF_PARAM | LVIF_IMAGE;
-    lvi.iItem = Count();
+    // Past the last row: the list puts it at the end, without being asked its count.
+    lvi.iItem = INT_MAX;
     lvi.pszText = Wide(row.Caption.data());
     lvi.lParam = reinterpret_cast<LPARAM>(&row);
     lvi.iImage = row.ImageIndex;

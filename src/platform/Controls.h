@@ -74,8 +74,9 @@ public:
     int ColumnWidth(int column) const;
 
     int Count() const;
-    // Adds a row at the end with its texts, data and image; answers its index.
-    int AddRow(const TListItem& item);
+    // Adds a row at the end with its texts, data and image, taking the item
+    // over; answers its index.
+    int AddRow(TListItem&& item);
     void Clear();
     bool Checked(int index) const;
     void* Data(int index) const;

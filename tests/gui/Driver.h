@@ -26,8 +26,9 @@ public:
 constexpr DWORD kTimeoutMs = 20000;
 
 // Polls until the condition holds; throws naming `what` after timeoutMs.
-inline void WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeoutMs = kTimeoutMs) {
-    for (const DWORD start = GetTickCount(); !condition(); Sleep(20))
+inline void WaitUntil(const std::function<bool()>& condition, const std::string& what, DWORD timeoutMs = kTimeoutMs,
+                      DWORD pollMs = 20) {
+    for (const DWORD start = GetTickCount(); !condition(); Sleep(pollMs))
         if (GetTickCount() - start > timeoutMs) throw DriverError("timed out waiting for " + what);
 }
 
