@@ -90,7 +90,8 @@ bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& pr
 class TDescendants {
 public:
     // Takes the started process's handle, which it holds from then on.
-    TDescendants(IProcesses& processes, unique_process_handle root, ProcessHandle job, std::vector<ProcessEntry> before)
+    TDescendants(IProcesses& processes, unique_process_handle root, ProcessHandle job,
+                 std::vector<TProcessEntry> before)
         : processes_(processes), job_(job), before_(std::move(before)) {
         // Without its creation time nothing it started can be told apart.
         std::uint64_t created = 0;
@@ -100,12 +101,12 @@ public:
     }
 
     struct TRunning {
-        std::vector<ProcessHandle> handles;
+        std::vector<ProcessHandle> Handles;
         // A descendant that could not be opened still runs: only a fresh look
         // tells when it ends.
-        bool unopened = false;
+        bool Unopened = false;
         // One of the handles is a process whose program could not be read yet.
-        bool unread = false;
+        bool Unread = false;
     };
 
     // A fresh look for new descendants, which are held open from then on.
@@ -119,20 +120,20 @@ public:
     TRunning RunningHandOvers() {
         TRunning running;
         if (!following_) return running;
-        const std::vector<ProcessEntry> snapshot = processes_.ProcessSnapshot();
+        const std::vector<TProcessEntry> snapshot = processes_.ProcessSnapshot();
         const std::vector<std::uint32_t> members =
             job_ != ProcessHandle{} ? processes_.JobProcessIds(job_) : std::vector<std::uint32_t>{};
         Discover(snapshot, members);
-        for (Known& process : known_) {
-            const ProcessHandle handle = process.handle.get();
-            if (!process.temporary) process.temporary = FromTemporaryFolder(handle);
-            if (process.temporary.value_or(true) && processes_.WaitForSingleObject(handle, 0) == kWaitTimeout) {
-                running.handles.push_back(handle);
-                running.unread |= !process.temporary;
+        for (TKnown& process : known_) {
+            const ProcessHandle handle = process.Handle.get();
+            if (!process.Temporary) process.Temporary = FromTemporaryFolder(handle);
+            if (process.Temporary.value_or(true) && processes_.WaitForSingleObject(handle, 0) == kWaitTimeout) {
+                running.Handles.push_back(handle);
+                running.Unread |= !process.Temporary;
             }
         }
-        running.unopened = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& process) {
-            return process.inJob ? Contains(members, process.id) : Listed(snapshot, {process.id, process.parentId});
+        running.Unopened = std::any_of(unopened_.begin(), unopened_.end(), [&](const TUnopened& process) {
+            return process.InJob ? Contains(members, process.Id) : Listed(snapshot, {process.Id, process.ParentId});
         });
         return running;
     }
@@ -142,42 +143,42 @@ private:
     // its program yet (Wine answers with garbage, and with nothing, then): the
     // creation time is read again whenever it is compared, which gives the same
     // for a process that is held, and the program until it can be read.
-    struct Known {
-        std::uint32_t id;
-        unique_process_handle handle;
+    struct TKnown {
+        std::uint32_t Id;
+        unique_process_handle Handle;
         // Whether its program lies in a temporary folder; none while unread.
-        std::optional<bool> temporary;
+        std::optional<bool> Temporary;
     };
     // A descendant that cannot be opened (another account's, say): known by its
     // id and its parent's, which is held, so the pair cannot name another
     // process; or, in the job, by its id while the job lists it.
-    struct Unopened {
-        std::uint32_t id;
-        std::uint32_t parentId;
-        bool inJob;
+    struct TUnopened {
+        std::uint32_t Id;
+        std::uint32_t ParentId;
+        bool InJob;
     };
 
     static bool Contains(const std::vector<std::uint32_t>& ids, std::uint32_t id) {
         return std::find(ids.begin(), ids.end(), id) != ids.end();
     }
-    static bool Listed(const std::vector<ProcessEntry>& snapshot, const ProcessEntry& process) {
-        return std::any_of(snapshot.begin(), snapshot.end(), [&](const ProcessEntry& entry) {
+    static bool Listed(const std::vector<TProcessEntry>& snapshot, const TProcessEntry& process) {
+        return std::any_of(snapshot.begin(), snapshot.end(), [&](const TProcessEntry& entry) {
             return entry.th32ProcessID == process.th32ProcessID &&
                    entry.th32ParentProcessID == process.th32ParentProcessID;
         });
     }
 
-    void Discover(const std::vector<ProcessEntry>& snapshot, const std::vector<std::uint32_t>& members) {
+    void Discover(const std::vector<TProcessEntry>& snapshot, const std::vector<std::uint32_t>& members) {
         std::vector<std::uint32_t> passedOver;
         // A grandchild may stand before its parent in the snapshot: look again
         // until a pass finds nobody new.
         for (bool found = true; found;) {
             found = false;
-            for (const ProcessEntry& entry : snapshot) {
+            for (const TProcessEntry& entry : snapshot) {
                 if (IsKnown(entry.th32ProcessID) || Contains(passedOver, entry.th32ProcessID)) continue;
-                const Known* parent = KnownById(entry.th32ParentProcessID);
+                const TKnown* parent = KnownById(entry.th32ParentProcessID);
                 if (!parent) continue;
-                const ProcessHandle parentHandle = parent->handle.get();
+                const ProcessHandle parentHandle = parent->Handle.get();
                 passedOver.push_back(entry.th32ProcessID);
                 // Ran before the start: its parent id names an earlier holder
                 // (csrss.exe, wininit.exe and winlogon.exe name a dead smss.exe).
@@ -208,7 +209,7 @@ private:
         const std::vector<std::uint32_t> still = processes_.JobProcessIds(job_);
         for (auto& [id, handle] : opened) {
             // Never older than the started process.
-            if (Contains(still, id)) Add(id, std::move(handle), known_.front().handle.get());
+            if (Contains(still, id)) Add(id, std::move(handle), known_.front().Handle.get());
         }
     }
 
@@ -228,13 +229,13 @@ private:
     // One that cannot be opened is waited for only while it may be a copy
     // handed over to: when its image can be read without a handle, only from
     // a temporary folder. Whatever ran before the start was passed over already.
-    void NoteUnopened(const Unopened& process) {
-        const bool noted = std::any_of(unopened_.begin(), unopened_.end(), [&](const Unopened& other) {
-            return other.id == process.id && other.parentId == process.parentId && other.inJob == process.inJob;
+    void NoteUnopened(const TUnopened& process) {
+        const bool noted = std::any_of(unopened_.begin(), unopened_.end(), [&](const TUnopened& other) {
+            return other.Id == process.Id && other.ParentId == process.ParentId && other.InJob == process.InJob;
         });
         if (noted || before_.empty()) return;
         std::u16string image;
-        if (processes_.ProcessImagePath(process.id, &image) && !IsTemporary(image)) return;
+        if (processes_.ProcessImagePath(process.Id, &image) && !IsTemporary(image)) return;
         unopened_.push_back(process);
     }
 
@@ -245,9 +246,9 @@ private:
     }
 
     bool IsKnown(std::uint32_t id) const { return KnownById(id) != nullptr; }
-    const Known* KnownById(std::uint32_t id) const {
-        for (const Known& process : known_) {
-            if (process.id == id) return &process;
+    const TKnown* KnownById(std::uint32_t id) const {
+        for (const TKnown& process : known_) {
+            if (process.Id == id) return &process;
         }
         return nullptr;
     }
@@ -267,11 +268,11 @@ private:
     ProcessHandle job_;
     // The machine's processes just before the start; empty when that snapshot
     // failed, and then no process that cannot be opened holds the wait.
-    const std::vector<ProcessEntry> before_;
+    const std::vector<TProcessEntry> before_;
     // The started process first, then its descendants as they were found.
-    std::vector<Known> known_;
+    std::vector<TKnown> known_;
     bool following_ = false;
-    std::vector<Unopened> unopened_;
+    std::vector<TUnopened> unopened_;
     std::vector<std::u16string> temporaryDirectories_;
     bool temporaryDirectoriesRead_ = false;
 };
@@ -288,14 +289,14 @@ constexpr int kLookPolls = 25;
 void WaitForHandOver(IProcesses& processes, const ProcessMessagesProc& processMessages, TDescendants& descendants) {
     for (;;) {
         const TDescendants::TRunning running = descendants.RunningHandOvers();
-        if (running.handles.empty() && !running.unopened) return;
+        if (running.Handles.empty() && !running.Unopened) return;
         // Look again when one of them has ended: it may have handed over in
         // turn; with one that cannot be opened or read, also every so often.
         const auto oneEnded = [&] {
-            return std::any_of(running.handles.begin(), running.handles.end(),
+            return std::any_of(running.Handles.begin(), running.Handles.end(),
                                [&](ProcessHandle process) { return HasEnded(processes, process); });
         };
-        Poll(processes, processMessages, oneEnded, running.unopened || running.unread ? kLookPolls : -1);
+        Poll(processes, processMessages, oneEnded, running.Unopened || running.Unread ? kLookPolls : -1);
     }
 }
 
@@ -352,15 +353,15 @@ std::optional<TRunningProcess> StartProcess(IProcesses& processes, const std::u1
     std::vector<char16_t> buffer(std::max(commandLine.size() + 1, kMinimumCommandBuffer), u'\0');
     std::copy(commandLine.begin(), commandLine.end(), buffer.begin());
 
-    StartupRecord startup;
+    TStartupRecord startup;
     startup.dwFlags = kStartfUseShowWindow;
     startup.wShowWindow = static_cast<std::uint16_t>(showWindow);
 
     const bool handOvers = scope == wsHandOvers;
     // Whatever runs now is no descendant of what starts next.
-    std::vector<ProcessEntry> before = handOvers ? processes.ProcessSnapshot() : std::vector<ProcessEntry>{};
-    ProcessRecord child;
-    ShellStartRecord start;
+    std::vector<TProcessEntry> before = handOvers ? processes.ProcessSnapshot() : std::vector<TProcessEntry>{};
+    TProcessRecord child;
+    TShellStartRecord start;
     bool created = false;
     {
         // Process creation alone, with its error and the program's lookup, sees

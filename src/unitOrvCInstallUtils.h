@@ -51,7 +51,7 @@ using unique_job = unique_any<ProcessHandle, TJobCloser>;
 class TRunningProcess {
 public:
     TRunningProcess(IProcesses& processes, unique_process_handle process, unique_process_handle thread, unique_job job,
-                    TWaitScope scope, std::vector<ProcessEntry> before)
+                    TWaitScope scope, std::vector<TProcessEntry> before)
         : processes_(&processes),
           job_(std::move(job)),
           thread_(std::move(thread)),
@@ -72,7 +72,7 @@ private:
     unique_process_handle process_;
     TWaitScope scope_;
     // The machine's processes just before the start.
-    std::vector<ProcessEntry> before_;
+    std::vector<TProcessEntry> before_;
 };
 
 // RunAndWait's start alone: nothing when the command line cannot be started.

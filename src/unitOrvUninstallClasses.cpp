@@ -167,7 +167,7 @@ bool IsRemovable(RegistryReader& reader) {
     return !systemComponent || *systemComponent != 1;
 }
 
-UninstallKeyListing::UninstallKeyListing(IRegistry& registry, RegKey rootKey)
+TUninstallKeyListing::TUninstallKeyListing(IRegistry& registry, RegKey rootKey)
     : registry_(registry), listing_(registry, rootKey) {
     if (listing_.OpenKeyReadOnly(kUninstallKeyPath)) listing_.GetKeyNames(names_);
 }
@@ -207,7 +207,7 @@ void TOrvUninstallReader::Clear() noexcept { Entries.Clear(); }
 void TOrvUninstallReader::Refresh() {
     Clear();
 
-    const UninstallKeyListing listing(registry_, kHKeyLocalMachine);
+    const TUninstallKeyListing listing(registry_, kHKeyLocalMachine);
     // Declared after the listing, so it closes its entry key before the
     // Uninstall key is closed.
     RegistryReader entryReader = listing.EntryReader();
@@ -269,12 +269,12 @@ std::u16string ProfileValue(std::u16string_view value) {
 
 // A profile file opened for reading. Opening only records the path; closing
 // flushes the platform's cached copy of the file.
-class ProfileFileReader {
+class TProfileFileReader {
 public:
-    ProfileFileReader(IProfileFiles& files, std::u16string path) : files_(files), path_(std::move(path)) {}
-    ProfileFileReader(const ProfileFileReader&) = delete;
-    ProfileFileReader& operator=(const ProfileFileReader&) = delete;
-    ~ProfileFileReader() { files_.WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_); }
+    TProfileFileReader(IProfileFiles& files, std::u16string path) : files_(files), path_(std::move(path)) {}
+    TProfileFileReader(const TProfileFileReader&) = delete;
+    TProfileFileReader& operator=(const TProfileFileReader&) = delete;
+    ~TProfileFileReader() { files_.WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_); }
 
     void ReadSections(std::vector<std::u16string>& names) {
         names.clear();
@@ -379,7 +379,7 @@ bool HandOffFileExists(IProfileFiles& files, const std::u16string& path) {
 void TOrvUninstallReader::LoadFromHandOffFile() {
     const std::u16string path = GetHandOffFilePath();
     {
-        ProfileFileReader reader(files_, path);
+        TProfileFileReader reader(files_, path);
         // Declared after the reader, so the names go first and then the reader.
         std::vector<std::u16string> sections;
         reader.ReadSections(sections);

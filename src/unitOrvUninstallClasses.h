@@ -104,9 +104,9 @@ bool IsRemovable(RegistryReader& reader);
 // The Uninstall key below a root, open for reading while the listing lives, and
 // its subkey names in enumeration order. Entry keys are opened relative to it:
 // one step for the registry instead of the whole path for every entry.
-class UninstallKeyListing {
+class TUninstallKeyListing {
 public:
-    UninstallKeyListing(IRegistry& registry, RegKey rootKey);
+    TUninstallKeyListing(IRegistry& registry, RegKey rootKey);
     const std::vector<std::u16string>& Names() const noexcept { return names_; }
     // A reader of the entry keys, which it opens by their names alone (none
     // when the Uninstall key could not be opened, as there are no names then).

@@ -38,12 +38,12 @@ constexpr std::uint32_t kJobObjectLimitSilentBreakawayOk = 0x1000;
 
 // The fields of STARTUPINFOW that Velmora sets; the binding gives the size and
 // zeroes the rest.
-struct StartupRecord {
+struct TStartupRecord {
     std::uint32_t dwFlags = 0;
     std::uint16_t wShowWindow = 0;
 };
 
-struct ProcessRecord {
+struct TProcessRecord {
     ProcessHandle hProcess{};
     ProcessHandle hThread{};
 };
@@ -51,7 +51,7 @@ struct ProcessRecord {
 // The fields of SHELLEXECUTEINFOW that Velmora sets: the program, its arguments,
 // the owner of the consent prompt and the show state. The process handle is
 // always asked for and error boxes are always suppressed.
-struct ShellStartRecord {
+struct TShellStartRecord {
     std::u16string lpFile;
     std::u16string lpParameters;
     WindowHandle hwnd{};
@@ -59,7 +59,7 @@ struct ShellStartRecord {
 };
 
 // One process of a snapshot (PROCESSENTRY32W's two ids).
-struct ProcessEntry {
+struct TProcessEntry {
     std::uint32_t th32ProcessID = 0;
     std::uint32_t th32ParentProcessID = 0;
 };
@@ -70,8 +70,8 @@ public:
     // CreateProcessW with no application name, the writable command-line buffer,
     // no security attributes, no inherited handles, the parent's environment and
     // current directory.
-    virtual bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const StartupRecord& startup,
-                                ProcessRecord* process) = 0;
+    virtual bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const TStartupRecord& startup,
+                                TProcessRecord* process) = 0;
     virtual std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t milliseconds) = 0;
     virtual bool GetExitCodeProcess(ProcessHandle process, std::uint32_t* exitCode) = 0;
     virtual bool CloseHandle(ProcessHandle handle) = 0;
@@ -90,13 +90,13 @@ public:
     virtual bool SearchPathW(const std::u16string& fileName, std::u16string* path) = 0;
     // ShellExecuteExW with the default verb: the shell asks for consent when the
     // program needs elevation. True with the new process's handle.
-    virtual bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) = 0;
+    virtual bool ShellExecuteExW(const TShellStartRecord& start, ProcessHandle* process) = 0;
 
     virtual std::uint32_t GetProcessId(ProcessHandle process) = 0;
     // Every process with its parent's id: NtQuerySystemInformation's process
     // list (looked up at run time), or, when that fails, CreateToolhelp32Snapshot
     // walked with Process32FirstW/NextW.
-    virtual std::vector<ProcessEntry> ProcessSnapshot() = 0;
+    virtual std::vector<TProcessEntry> ProcessSnapshot() = 0;
     // OpenProcess for waiting and querying; none when it cannot be opened.
     virtual ProcessHandle OpenProcess(std::uint32_t processId) = 0;
     // GetProcessTimes' creation time, in 100 ns units.

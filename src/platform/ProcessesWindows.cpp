@@ -64,10 +64,10 @@ NtQuerySystemInformationFn NtQuerySystemInformationFunction() {
 // and unmapped again for every process walked (a quarter of the cost under
 // Wine, where the waits look every quarter of a second). False when the call
 // fails.
-bool SystemProcessList(std::vector<ProcessEntry>& entries) {
+bool SystemProcessList(std::vector<TProcessEntry>& entries) {
     // The head of SYSTEM_PROCESS_INFORMATION (winternl.h names the parent's id
     // Reserved2); natural alignment gives its offsets in both bitnesses.
-    struct ProcessInformation {
+    struct TProcessInformation {
         ULONG NextEntryOffset;
         ULONG NumberOfThreads;
         BYTE Reserved1[48];
@@ -94,8 +94,8 @@ bool SystemProcessList(std::vector<ProcessEntry>& entries) {
     }
     const auto* bytes = reinterpret_cast<const BYTE*>(buffer.data());
     const std::size_t end = buffer.size() * sizeof(ULONG_PTR);
-    for (std::size_t at = 0; at + sizeof(ProcessInformation) <= end;) {
-        const auto* process = reinterpret_cast<const ProcessInformation*>(bytes + at);
+    for (std::size_t at = 0; at + sizeof(TProcessInformation) <= end;) {
+        const auto* process = reinterpret_cast<const TProcessInformation*>(bytes + at);
         entries.push_back(
             {static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(process->UniqueProcessId)),
              static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(process->InheritedFromUniqueProcessId))});
@@ -118,10 +118,10 @@ std::u16string ProgramSearchPath() {
            Filled([](wchar_t* buffer, DWORD size) { return GetEnvironmentVariableW(L"PATH", buffer, size); });
 }
 
-class WindowsProcesses final : public IProcesses {
+class TWindowsProcesses final : public IProcesses {
 public:
-    bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const StartupRecord& startup,
-                        ProcessRecord* process) override {
+    bool CreateProcessW(char16_t* commandLine, std::uint32_t creationFlags, const TStartupRecord& startup,
+                        TProcessRecord* process) override {
         STARTUPINFOW info;
         ZeroMemory(&info, sizeof info);
         info.cb = sizeof info;
@@ -190,7 +190,7 @@ public:
         return true;
     }
 
-    bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
+    bool ShellExecuteExW(const TShellStartRecord& start, ProcessHandle* process) override {
         SHELLEXECUTEINFOW info;
         ZeroMemory(&info, sizeof info);
         info.cbSize = sizeof info;
@@ -207,8 +207,8 @@ public:
 
     std::uint32_t GetProcessId(ProcessHandle process) override { return ::GetProcessId(ToHandle(process)); }
 
-    std::vector<ProcessEntry> ProcessSnapshot() override {
-        std::vector<ProcessEntry> entries;
+    std::vector<TProcessEntry> ProcessSnapshot() override {
+        std::vector<TProcessEntry> entries;
         if (SystemProcessList(entries)) return entries;
         entries.clear();
         const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -247,7 +247,7 @@ public:
     bool ProcessImagePath(std::uint32_t processId, std::u16string* path) override {
         // Undocumented in the headers, stable since Vista: the image of any
         // process by its id, as a device path, with no handle to it.
-        struct ProcessIdInformation {
+        struct TProcessIdInformation {
             HANDLE ProcessId;
             USHORT Length;
             USHORT MaximumLength;
@@ -257,7 +257,7 @@ public:
         const NtQuerySystemInformationFn query = NtQuerySystemInformationFunction();
         if (!query || !processId) return false;
         std::vector<wchar_t> buffer(MAX_PATH);
-        ProcessIdInformation info;
+        TProcessIdInformation info;
         for (;;) {
             info.ProcessId = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(processId));
             info.Length = 0;
@@ -342,7 +342,7 @@ public:
 }  // namespace
 
 IProcesses& SystemProcesses() {
-    static WindowsProcesses processes;
+    static TWindowsProcesses processes;
     return processes;
 }
 

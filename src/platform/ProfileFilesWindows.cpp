@@ -11,7 +11,7 @@ namespace velmora {
 
 namespace {
 
-class WindowsProfileFiles final : public IProfileFiles {
+class TWindowsProfileFiles final : public IProfileFiles {
 public:
     std::uint32_t GetPrivateProfileSectionNamesW(char16_t* buffer, std::uint32_t size,
                                                  const std::u16string& path) override {
@@ -84,7 +84,7 @@ public:
 }  // namespace
 
 IProfileFiles& SystemProfileFiles() {
-    static WindowsProfileFiles files;
+    static TWindowsProfileFiles files;
     return files;
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
 
-class WindowsRegistry final : public IRegistry {
+class TWindowsRegistry final : public IRegistry {
 public:
     long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t samDesired, RegKey* result) override {
         HKEY opened = nullptr;
@@ -60,7 +60,7 @@ public:
 }  // namespace
 
 IRegistry& SystemRegistry() {
-    static WindowsRegistry registry;
+    static TWindowsRegistry registry;
     return registry;
 }
 

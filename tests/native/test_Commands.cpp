@@ -15,7 +15,7 @@
 namespace velmora::testing {
 using Calls = std::vector<std::string>;
 using Ids = std::vector<std::uint32_t>;
-using Snapshot = std::vector<ProcessEntry>;
+using Snapshot = std::vector<TProcessEntry>;
 
 // Records every call; each child runs for `polls` polls and may do its work
 // when it starts (an uninstaller removing its entry). With `elevate`, process
@@ -28,10 +28,10 @@ public:
     bool wow64 = true;
     std::function<void(const std::u16string&)> onStart;
     Calls calls;
-    StartupRecord startup;
+    TStartupRecord startup;
     std::uint32_t flags = 0;
 
-    bool CreateProcessW(char16_t* line, std::uint32_t f, const StartupRecord& s, ProcessRecord* child) override {
+    bool CreateProcessW(char16_t* line, std::uint32_t f, const TStartupRecord& s, TProcessRecord* child) override {
         calls.push_back("create " + ToUtf8(line));
         lastError = elevate ? kErrorElevationRequired : kErrorFileNotFound;
         startup = s, flags = f, remaining_ = polls;
@@ -71,7 +71,7 @@ public:
         calls.push_back("search " + ToUtf8(name));
         return name.size() > 4 && name.substr(name.size() - 4) == u".exe" && (*path = name, true);
     }
-    bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
+    bool ShellExecuteExW(const TShellStartRecord& start, ProcessHandle* process) override {
         calls.push_back("shell " + ToUtf8(start.lpFile) + " | " + ToUtf8(start.lpParameters));
         remaining_ = polls;
         return *process = Open(0x100, "process"), true;

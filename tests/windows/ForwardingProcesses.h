@@ -9,7 +9,7 @@ namespace velmora::testing {
 class ForwardingProcesses : public IProcesses {
 public:
     using H = ProcessHandle;
-    bool CreateProcessW(char16_t* line, std::uint32_t flags, const StartupRecord& s, ProcessRecord* p) override {
+    bool CreateProcessW(char16_t* line, std::uint32_t flags, const TStartupRecord& s, TProcessRecord* p) override {
         return real_.CreateProcessW(line, flags, s, p);
     }
     std::uint32_t WaitForSingleObject(H h, std::uint32_t ms) override { return real_.WaitForSingleObject(h, ms); }
@@ -20,9 +20,9 @@ public:
     long GetLastError() override { return real_.GetLastError(); }
     void SetLastError(long error) override { real_.SetLastError(error); }
     bool SearchPathW(const std::u16string& n, std::u16string* p) override { return real_.SearchPathW(n, p); }
-    bool ShellExecuteExW(const ShellStartRecord& s, H* p) override { return real_.ShellExecuteExW(s, p); }
+    bool ShellExecuteExW(const TShellStartRecord& s, H* p) override { return real_.ShellExecuteExW(s, p); }
     std::uint32_t GetProcessId(H h) override { return real_.GetProcessId(h); }
-    std::vector<ProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
+    std::vector<TProcessEntry> ProcessSnapshot() override { return real_.ProcessSnapshot(); }
     H OpenProcess(std::uint32_t id) override { return real_.OpenProcess(id); }
     bool ProcessCreationTime(H h, std::uint64_t* t) override { return real_.ProcessCreationTime(h, t); }
     bool QueryFullProcessImageNameW(H h, std::u16string* p) override { return real_.QueryFullProcessImageNameW(h, p); }

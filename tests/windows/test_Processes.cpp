@@ -22,14 +22,14 @@ namespace {
 class ElevationRequired final : public ForwardingProcesses {
 public:
     bool refuseConsent = false;
-    std::vector<ShellStartRecord> shellStarts;
+    std::vector<TShellStartRecord> shellStarts;
     // Whether redirection was off at each shell start.
     std::vector<bool> shellRedirectionOff;
 
-    bool CreateProcessW(char16_t*, std::uint32_t, const StartupRecord&, ProcessRecord*) override {
+    bool CreateProcessW(char16_t*, std::uint32_t, const TStartupRecord&, TProcessRecord*) override {
         return lastError_ = kErrorElevationRequired, false;
     }
-    bool ShellExecuteExW(const ShellStartRecord& start, ProcessHandle* process) override {
+    bool ShellExecuteExW(const TShellStartRecord& start, ProcessHandle* process) override {
         shellStarts.push_back(start);
         shellRedirectionOff.push_back(redirectionOff_ > 0);
         return refuseConsent ? (lastError_ = ERROR_CANCELLED, false)
@@ -80,7 +80,7 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
         ElevationRequired processes;
         EXPECT_EQ(RunAndWait(processes, nullptr, c.commandLine, SW_HIDE, WindowHandle{0x1234}), c.exitCode);
         ASSERT_EQ(processes.shellStarts.size(), 1u);
-        const ShellStartRecord& start = processes.shellStarts[0];
+        const TShellStartRecord& start = processes.shellStarts[0];
         EXPECT_EQ(ToUtf8(start.lpFile), ToUtf8(c.program));
         EXPECT_EQ(ToUtf8(start.lpParameters), ToUtf8(c.arguments));
         EXPECT_EQ(start.hwnd, WindowHandle{0x1234});
@@ -174,9 +174,9 @@ TEST(Processes, TheBindingAnswersWhatTheMachineIs) {
         // Wine 8 does not know the query (it answers STATUS_INVALID_INFO_CLASS):
         // then no image is read, and none is made up.
         const Process running(L"\"" + copy + L"\" --sleep 30000");
-        const std::vector<ProcessEntry> listed = SystemProcesses().ProcessSnapshot();
+        const std::vector<TProcessEntry> listed = SystemProcesses().ProcessSnapshot();
         EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
-                                [&](const ProcessEntry& entry) {
+                                [&](const TProcessEntry& entry) {
                                     return entry.th32ProcessID == running.Id() &&
                                            entry.th32ParentProcessID == GetCurrentProcessId();
                                 }),

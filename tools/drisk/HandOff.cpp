@@ -3,7 +3,7 @@
 namespace velmora::drisk {
 
 void CollectEntries(IRegistry& registry, RegKey rootKey, TOrvUninstallList& entries) {
-    const UninstallKeyListing listing(registry, rootKey);
+    const TUninstallKeyListing listing(registry, rootKey);
     RegistryReader reader = listing.EntryReader();
     for (const std::u16string& name : listing.Names()) {
         try {
