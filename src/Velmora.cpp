@@ -18,13 +18,18 @@ int RunVelmora(HINSTANCE instance) {
     InitCommonControlsEx(&controls);
 
     TApplication& application = Application();
-    application.Initialize(instance);
-    application.InitializeCom();
-    application.SetMainFormOnTaskBar(true);
+    // The title first, which only the application object holds: the error box
+    // of a failed start carries it as its caption.
     application.SetTitle(u"Velmora");
-    Guarded([&] { application.CreateMainForm([] { return std::make_unique<TOrvUninstallMainForm>(); }); });
-    // Without a main window (its creation failed and the error box has been
-    // shown) Run returns at once and the program ends.
+    Guarded([&] {
+        application.Initialize(instance);
+        application.InitializeCom();
+        application.SetMainFormOnTaskBar(true);
+        application.CreateMainForm([] { return std::make_unique<TOrvUninstallMainForm>(); });
+    });
+    // Without a main window (the application window or the main window could
+    // not be created, and the error box has been shown) Run returns at once and
+    // the program ends.
     const int exitCode = application.MainForm() ? 0 : 1;
     application.Run();
     application.Finish();

@@ -59,6 +59,8 @@ void TOrvCSysImageList::UpdateImageList() {
         // Message-only: the toolbar is never shown and so needs no desktop.
         toolbar_.reset(
             CreateWindowExW(0, TOOLBARCLASSNAMEW, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance_, nullptr));
+        // The component reports no errors: without its toolbar it has no
+        // images, as without a list from the shell.
         HIMAGELIST list = nullptr;
         if (toolbar_) {
             const bool large = iconSize_ == isOrvCLargeIcons;

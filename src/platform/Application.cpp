@@ -95,13 +95,20 @@ void TApplication::Initialize(HINSTANCE instance) {
     windowClass.hInstance = instance;
     windowClass.hIcon = icon_;
     windowClass.lpszClassName = kApplicationClass;
-    RegisterClassW(&windowClass);
+    if (!RegisterClassW(&windowClass)) {
+        // An application initialised again finds its class registered already.
+        const DWORD error = GetLastError();
+        if (error != ERROR_CLASS_ALREADY_EXISTS) {
+            throw WindowsError(u"Cannot register the application window's class", error);
+        }
+    }
     // Never shown: it only anchors the application (message boxes without an
     // active window, the task-bar setting).
     handle_.reset(CreateWindowExW(0, kApplicationClass, L"",
                                   WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                                   GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
                                   nullptr, instance, nullptr));
+    if (!handle_) throw WindowsError(u"Cannot create the application window", GetLastError());
 }
 
 void TApplication::InitializeCom() { comInitialized_ = SUCCEEDED(CoInitialize(nullptr)); }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/Application.h"
+
 namespace velmora {
 
 namespace {
@@ -21,6 +23,10 @@ void TControl::Create(HWND parent, const wchar_t* className, const std::u16strin
                             std::max(bounds.Width, 0), std::max(bounds.Height, 0), parent,
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+    if (!hwnd_) {
+        throw WindowsError(u"Cannot create the " + FromWide(className, wcslen(className)) + u" control",
+                           GetLastError());
+    }
 }
 
 void TControl::SetBounds(const TBounds& bounds) {

@@ -11,6 +11,7 @@
 #include "LibrarySearch.h"
 #include "Support.h"
 #include "platform/Application.h"
+#include "platform/Controls.h"
 #include "unitOrvCInstallUtils.h"
 
 namespace velmora::testing {
@@ -196,6 +197,19 @@ TEST(WindowsError, CarriesTheReasonAndTheCode) {
               u"Cannot create the main window: Access denied (5)");
     EXPECT_EQ(WindowsError(u"Cannot create the main window", ERROR_SUCCESS).Message(),
               u"Cannot create the main window");
+}
+
+// A control that cannot be created (a child with no parent) fails so, with
+// Windows' reason and code, instead of leaving a control without a window.
+TEST(WindowsError, TellsOfAControlThatCannotBeCreated) {
+    TButton button;
+    try {
+        button.Create(nullptr, u"Button", {0, 0, 75, 25}, 1);
+        ADD_FAILURE() << "created";
+    } catch (const Exception& error) {
+        EXPECT_EQ(error.Message().rfind(u"Cannot create the BUTTON control: ", 0), 0u) << ToUtf8(error.Message());
+        EXPECT_EQ(error.Message().back(), u')') << ToUtf8(error.Message());
+    }
 }
 
 }  // namespace
