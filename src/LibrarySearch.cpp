@@ -20,11 +20,9 @@ namespace velmora {
 void LoadLibrariesFromSystemFolderOnly() {
     // Windows 8 and later, and Windows 7 with its 2011 loader update; looked up
     // so that a Windows 7 without it still starts the program.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                                         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                                   : nullptr;
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const auto setDefault =
+        LookUpFunction<SetDefaultDllDirectoriesFunction>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Without it, this at least takes the current directory out of the search.
     SetDllDirectoryW(L"");

@@ -19,20 +19,13 @@ constexpr int kDesignDpi = 96;
 constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
 
 // Functions of newer Windows, looked up at run time: Windows 7 and 8 lack them.
-template <typename Function>
-Function User32Function(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
+HMODULE User32() { return GetModuleHandleW(L"user32.dll"); }
 
 // The DPI of a monitor (Windows 8.1 and later); before, the system's.
 int MonitorDpi(HMONITOR monitor) {
     using GetDpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-    static const auto getDpiForMonitor = [] {
-        const HMODULE shcore = LoadSystemLibrary(L"shcore.dll");
-        return shcore ? reinterpret_cast<GetDpiForMonitorFunction>(
-                            reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-                      : nullptr;
-    }();
+    static const auto getDpiForMonitor =
+        LookUpFunction<GetDpiForMonitorFunction>(LoadSystemLibrary(L"shcore.dll"), "GetDpiForMonitor");
     UINT x = 0;
     UINT y = 0;
     // MDT_EFFECTIVE_DPI.
@@ -46,7 +39,7 @@ int MonitorDpi(HMONITOR monitor) {
 // The DPI of the window's monitor.
 int WindowDpi(HWND hwnd) {
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    static const auto getDpiForWindow = LookUpFunction<GetDpiForWindowFunction>(User32(), "GetDpiForWindow");
     if (getDpiForWindow) {
         if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
     }
@@ -57,8 +50,8 @@ int WindowDpi(HWND hwnd) {
 // The outer size of a window with this client rectangle: with the frame sizes
 // of that DPI where Windows can tell them, else with the system's.
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi) {
-    using AdjustFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjust = User32Function<AdjustFunction>("AdjustWindowRectExForDpi");
+    using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = LookUpFunction<AdjustWindowRectExForDpiFunction>(User32(), "AdjustWindowRectExForDpi");
     if (!adjust || !adjust(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi))) {
         AdjustWindowRectEx(&rect, style, FALSE, exStyle);
     }

@@ -50,12 +50,12 @@ std::u16string DrivePath(const std::u16string& device) {
     return std::u16string();
 }
 
-using NtQuerySystemInformationFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+using NtQuerySystemInformationFunction = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
 constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
 
-NtQuerySystemInformationFn NtQuerySystemInformationFunction() {
-    static const auto query = reinterpret_cast<NtQuerySystemInformationFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+NtQuerySystemInformationFunction SystemInformationQuery() {
+    static const auto query =
+        LookUpFunction<NtQuerySystemInformationFunction>(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
     return query;
 }
 
@@ -79,7 +79,7 @@ bool SystemProcessList(std::vector<TProcessEntry>& entries) {
         HANDLE InheritedFromUniqueProcessId;
     };
     constexpr ULONG kSystemProcessInformation = 5;
-    const NtQuerySystemInformationFn query = NtQuerySystemInformationFunction();
+    const NtQuerySystemInformationFunction query = SystemInformationQuery();
     if (!query) return false;
     // Kept between calls: the list's size changes little.
     static std::vector<ULONG_PTR> buffer(64 * 1024 / sizeof(ULONG_PTR));
@@ -162,12 +162,8 @@ public:
         return true;
 #endif
         // Looked up at run time: older Windows has no such function.
-        using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-        const HMODULE kernel = GetModuleHandleW(L"Kernel32");
-        const auto query =
-            kernel
-                ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process")))
-                : nullptr;
+        using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+        const auto query = LookUpFunction<IsWow64ProcessFunction>(GetModuleHandleW(L"Kernel32"), "IsWow64Process");
         if (!query) return false;
         BOOL flag = FALSE;
         query(GetCurrentProcess(), &flag);
@@ -254,7 +250,7 @@ public:
             PWSTR Buffer;
         };
         constexpr ULONG kSystemProcessIdInformation = 88;
-        const NtQuerySystemInformationFn query = NtQuerySystemInformationFunction();
+        const NtQuerySystemInformationFunction query = SystemInformationQuery();
         if (!query || !processId) return false;
         std::vector<wchar_t> buffer(MAX_PATH);
         TProcessIdInformation info;

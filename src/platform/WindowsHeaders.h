@@ -47,6 +47,13 @@ std::u16string Filled(Fill fill) {
     }
 }
 
+// A function looked up in a loaded module at run time, for what older Windows
+// lacks: null when there is no module or it exports no such function.
+template <typename Function>
+Function LookUpFunction(HMODULE module, const char* name) noexcept {
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
 inline void ReleaseScreenDc(HDC dc) { ReleaseDC(nullptr, dc); }
 // A window whose procedure finds its object through GWLP_USERDATA: the link is
 // cut first, so nothing its destruction sends reaches an object going away.
