@@ -62,7 +62,7 @@ void Run(const wchar_t* n, int reps) {
         {
             TOrvUninstallReader reader;
             start = NowMs();
-            MergeHandOffInventory(reader, SystemProcesses(), nullptr);
+            RunHandOffAndMerge(reader, SystemProcesses(), nullptr);
             Record(n, "merge", rep, NowMs() - start, reader.Entries.Count() - scanned);
         }
         start = NowMs();

@@ -380,7 +380,7 @@ void TOrvUninstallMainForm::FormResize() {
 void TOrvUninstallMainForm::ExitButtonClick() { Close(); }
 
 void TOrvUninstallMainForm::MergeHandOffInventory(THandOffRun* startedAhead) {
-    velmora::MergeHandOffInventory(*UninstallReader, SystemProcesses(), ProcessApplicationMessages, startedAhead);
+    RunHandOffAndMerge(*UninstallReader, SystemProcesses(), ProcessApplicationMessages, startedAhead);
 }
 
 namespace {
@@ -400,7 +400,7 @@ public:
     }
     void SetUninstallEnabled(bool enabled) override { form_.UninstallButton.SetEnabled(enabled); }
     void ClearRows() override { form_.ListView.Clear(); }
-    void MergeHandOffInventory() override { form_.MergeHandOffInventory(); }
+    void MergeHandOff() override { form_.MergeHandOffInventory(); }
     void PopulateList() override { form_.PopulateList(); }
 
 private:

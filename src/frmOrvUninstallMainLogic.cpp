@@ -15,8 +15,8 @@ void THandOffRun::Wait(const ProcessMessagesProc& processMessages) {
     process_.reset();
 }
 
-void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes,
-                           const ProcessMessagesProc& processMessages, THandOffRun* startedAhead) {
+void RunHandOffAndMerge(TOrvUninstallReader& inventory, IProcesses& processes,
+                        const ProcessMessagesProc& processMessages, THandOffRun* startedAhead) {
     if (!IsWow64(processes)) return;
     // Whatever the companion answers, even when it cannot be started, a file it
     // or an earlier run left is merged.
@@ -65,7 +65,7 @@ void UninstallCommand(IUninstallView& view, std::unique_ptr<TOrvUninstallReader>
         }
     }
     try {
-        view.MergeHandOffInventory();
+        view.MergeHandOff();
         view.PopulateList();
     } catch (...) {
         view.ClearRows();

@@ -45,8 +45,8 @@ private:
 // On 64-bit Windows, runs the companion hidden (or takes the run started
 // ahead), waits for it and appends the entries of its hand-off file; on 32-bit
 // Windows does nothing at all.
-void MergeHandOffInventory(TOrvUninstallReader& inventory, IProcesses& processes,
-                           const ProcessMessagesProc& processMessages, THandOffRun* startedAhead = nullptr);
+void RunHandOffAndMerge(TOrvUninstallReader& inventory, IProcesses& processes,
+                        const ProcessMessagesProc& processMessages, THandOffRun* startedAhead = nullptr);
 
 // The main window as the uninstall command sees it.
 class IUninstallView {
@@ -63,7 +63,8 @@ public:
     virtual void SetUninstallEnabled(bool enabled) = 0;
     // Removes every row (none may lead to an entry a rescan has freed).
     virtual void ClearRows() = 0;
-    virtual void MergeHandOffInventory() = 0;
+    // The window's merge of the companion's entries into its inventory.
+    virtual void MergeHandOff() = 0;
     virtual void PopulateList() = 0;
 };
 

@@ -371,7 +371,7 @@ protected:
 // earlier run left is merged.
 TEST_F(MergeTest, UnderWow64TheCompanionRunsHiddenAndItsFileIsMerged) {
     processes.startFails = true;
-    MergeHandOffInventory(inventory, processes, nullptr);
+    RunHandOffAndMerge(inventory, processes, nullptr);
     EXPECT_EQ(processes.calls, Calls{"create Drisk.x64"});
     EXPECT_EQ(processes.startup.wShowWindow, 0u);
     ASSERT_EQ(inventory.Entries.Count(), 1u);
@@ -381,7 +381,7 @@ TEST_F(MergeTest, UnderWow64TheCompanionRunsHiddenAndItsFileIsMerged) {
 
 TEST_F(MergeTest, On32BitWindowsNothingIsStartedAndNothingRead) {
     processes.wow64 = false;
-    MergeHandOffInventory(inventory, processes, nullptr);
+    RunHandOffAndMerge(inventory, processes, nullptr);
     THandOffRun{processes};
     EXPECT_EQ(processes.calls, Calls{});
     EXPECT_EQ(inventory.Entries.Count(), 0u);
@@ -396,7 +396,7 @@ TEST_F(MergeTest, ARunStartedAheadIsWaitedForOnceAndOneNotTakenIsLetGo) {
     processes.polls = 1;
     {
         THandOffRun ahead(processes);
-        MergeHandOffInventory(inventory, processes, nullptr, &ahead);
+        RunHandOffAndMerge(inventory, processes, nullptr, &ahead);
         THandOffRun{processes};
     }
     Calls started;
@@ -516,7 +516,7 @@ protected:
     bool ConfirmUninstall() override { return log.push_back(enabled ? "confirm enabled" : "confirm"), answer; }
     void SetUninstallEnabled(bool value) override { log.push_back((enabled = value) ? "enable" : "disable"); }
     void ClearRows() override { log.push_back("clear"), rows.clear(); }
-    void MergeHandOffInventory() override { log.push_back("merge"); }
+    void MergeHandOff() override { log.push_back("merge"); }
     void PopulateList() override {
         log.push_back("populate");
         rows.clear();
