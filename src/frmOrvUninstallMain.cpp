@@ -234,12 +234,10 @@ LRESULT CALLBACK TOrvUninstallMainForm::WindowProc(HWND hwnd, UINT message, WPAR
     }
     auto* form = reinterpret_cast<TOrvUninstallMainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!form) return DefWindowProcW(hwnd, message, wParam, lParam);
-    try {
-        return form->HandleMessage(message, wParam, lParam);
-    } catch (...) {
-        Application().HandleException(std::current_exception());
-        return 0;
-    }
+    // A message whose handling failed answers 0.
+    LRESULT result = 0;
+    Guarded([&] { result = form->HandleMessage(message, wParam, lParam); });
+    return result;
 }
 
 LRESULT TOrvUninstallMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
