@@ -206,19 +206,22 @@ public:
         return rect;
     }
 
-private:
-    static constexpr int kTextChars = 2048;
-    static constexpr std::size_t kItemBytes = 128;  // room for an LVITEMW or an LVCOLUMNW
-
-    // Sends a message whose item, if any, is copied there and back.
-    LRESULT Send(UINT message, WPARAM wParam, void* item, std::size_t size) const {
+    // Sends a message to the list, or another window of its process, whose
+    // item, if any, is copied there and back.
+    LRESULT Send(UINT message, WPARAM wParam, void* item, std::size_t size, HWND to = nullptr) const {
         DWORD_PTR result = 0;
         if (size) WriteProcessMemory(process_.get(), remote_, item, size, nullptr);
-        if (!SendMessageTimeoutW(list_, message, wParam, size ? (LPARAM)remote_ : 0, SMTO_NORMAL, kTimeoutMs, &result))
+        if (!SendMessageTimeoutW(to ? to : list_, message, wParam, size ? (LPARAM)remote_ : 0, SMTO_NORMAL, kTimeoutMs,
+                                 &result))
             throw DriverError("the list view did not answer message " + std::to_string(message));
         if (size) ReadProcessMemory(process_.get(), remote_, item, size, nullptr);
         return (LRESULT)result;
     }
+
+private:
+    static constexpr int kTextChars = 2048;
+    static constexpr std::size_t kItemBytes = 128;  // room for an LVITEMW or an LVCOLUMNW
+
     HWND list_;
     unique_handle process_;
     char* remote_;

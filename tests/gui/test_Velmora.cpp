@@ -245,20 +245,31 @@ TEST_F(Velmora, At144PixelsPerInchEverythingIsTheDesignScaledByOneAndAHalf) {
     ASSERT_NE(setContext, nullptr);
     setContext((HANDLE)-3);  // per-monitor aware
     Install(L"P1");
-    // The layout as started.
-    auto layout = [&] {
+    // The layout as started, or after Windows has told the running window of
+    // 144 (moved to another monitor) with a window rectangle for its client
+    // area scaled.
+    auto layout = [&](bool changed) {
         Start();
+        if (changed) {
+            const RECT outer = RectInParent(main_);
+            const SIZE client = ClientSize(main_);
+            RECT suggested{outer.left, outer.top, outer.right + client.cx / 2, outer.bottom + client.cy / 2};
+            rows_->Send(WM_DPICHANGED, MAKEWPARAM(144, 144), &suggested, sizeof suggested, main_);
+        }
         const std::vector<LONG> at = Layout();
         ClickButton(exit_);
         process_->WaitForExit(30000);
         return at;
     };
-    const std::vector<LONG> designed = layout();
+    const std::vector<LONG> designed = layout(false), changed = layout(true);
     SetPixelsPerInch(L"144");
     const scope_exit restore([] { SetPixelsPerInch(L""); });
-    const std::vector<LONG> scaled = layout();
+    const std::vector<LONG> scaled = layout(false);
     ASSERT_EQ(scaled.size(), designed.size());
-    for (std::size_t i = 0; i < designed.size(); ++i) EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;
+    for (std::size_t i = 0; i < designed.size(); ++i) {
+        EXPECT_NEAR(scaled[i], designed[i] * 1.5, 1.0) << "value " << i;
+        EXPECT_NEAR(changed[i], designed[i] * 1.5, 1.0) << "value " << i << " after a change";
+    }
 }
 
 class UninstallCommand;

@@ -124,6 +124,19 @@ TEST(RunAndWait, AProgramThatNeedsElevationIsStartedByTheShellAndWaitedFor) {
 // asked for the system folder (a Windows 7 without the loader update); once it
 // has, a load by bare name takes the system's own too. (Last: the request holds
 // for the rest of the process, as in the programs.)
+// A line longer than the least buffer process creation is given reaches the
+// program whole through the machine's own binding, read up to its end and no
+// further (a length that fills its heap block leaves no padding to stop at).
+TEST(RunAndWait, ALongCommandLineReachesTheProgramWhole) {
+    const std::wstring recordFile = TempFile(L"record");
+    std::u16string line = u"\"" + FromWide(ProgramDirectory()) + u"velmora_test_child.exe\" --record \"" +
+                          FromWide(recordFile) + u"\" --sleep " + std::u16string(600, u'0');
+    line.append(8 - line.size() % 8, u'0');
+    EXPECT_EQ(RunAndWait(SystemProcesses(), nullptr, line, SW_HIDE), 0);
+    EXPECT_EQ(ReadFileBytes(recordFile), ToUtf8(line));
+    DeleteFileW(recordFile.c_str());
+}
+
 TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
     wchar_t system[MAX_PATH] = {};
     ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
