@@ -40,10 +40,6 @@ void Record(const wchar_t* n, const char* component, int repetition, double ms, 
 void RunDrisk() { RunAndWait(SystemProcesses(), nullptr, kHandOffProgram, kSwHide, {}, false, wsProcessOnly); }
 
 void Run(const wchar_t* n, int reps) {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring nothing = path;
-    nothing = L"\"" + nothing.substr(0, nothing.find_last_of(L'\\')) + L"\\Nothing.exe\"";
     for (int rep = 0; rep <= reps; ++rep) {
         double start = NowMs();
         std::size_t scanned = TOrvUninstallReader().Entries.Count();
@@ -84,7 +80,8 @@ void Run(const wchar_t* n, int reps) {
         Record(n, "fill:rest", rep, end - sort.firstOut);
 
         start = NowMs();
-        RunAndWait(SystemProcesses(), nullptr, FromWide(nothing.data(), nothing.size()), kSwHide);
+        // Found where Drisk.x64 is found: beside this program.
+        RunAndWait(SystemProcesses(), nullptr, u"Nothing.exe", kSwHide);
         Record(n, "process", rep, NowMs() - start);
     }
 }

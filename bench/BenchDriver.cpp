@@ -7,8 +7,9 @@
 //       after one warm-up round (repetition 0).
 //   BenchDriver fills N ROWS 1 BIN
 //       Velmora.exe of BIN started once, up to its window with ROWS rows, and
-//       closed: a check, not a timing (for a program that runs only emulated
-//       here, a time would be the emulator's). Fails when the list never fills.
+//       closed: a check (for a program that runs only emulated here, its time
+//       is the emulator's, and the report leaves it out). Fails when the list
+//       never fills.
 //   BenchDriver wait N ROWS REPS BIN
 //       Velmora running an uninstaller that sleeps 5 s: the round trip of
 //       messages sent to its window meanwhile; and marks between which
@@ -62,7 +63,7 @@ std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 // window where it has one, otherwise ended by force.
 class TChild {
 public:
-    TChild(unique_handle process, DWORD id) : process_(std::move(process)), id_(id) {}
+    explicit TChild(unique_handle process) : process_(std::move(process)) {}
     // Standard input and error on NUL; output there too, unless the program
     // prints figures of its own.
     TChild(const std::wstring& commandLine, const std::wstring& directory, bool ownOutput = false) {
@@ -79,9 +80,8 @@ public:
         if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(), &startup,
                             &info))
             throw DriverError("cannot start " + Narrow(commandLine) + " (" + std::to_string(GetLastError()) + ")");
-        CloseHandle(info.hThread);
+        const unique_handle thread(info.hThread);
         process_.reset(info.hProcess);
-        id_ = info.dwProcessId;
     }
     TChild(TChild&&) = default;
     ~TChild() {
@@ -95,7 +95,7 @@ public:
         PostMessageW(window, WM_CLOSE, 0, 0);
         Ended(15000);
     }
-    DWORD Id() const { return id_; }
+    DWORD Id() const { return GetProcessId(process_.get()); }
     double PeakKiB() const {
         PROCESS_MEMORY_COUNTERS counters = {sizeof counters};
         return GetProcessMemoryInfo(process_.get(), &counters, sizeof counters) ? counters.PeakWorkingSetSize / 1024.0
@@ -104,16 +104,15 @@ public:
 
 private:
     unique_handle process_;
-    DWORD id_ = 0;
 };
 
 // The first list view of the window, or of one of its children (a property
 // sheet keeps it in a page).
 HWND FindList(HWND window) {
-    if (const HWND list = FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr)) return list;
-    for (HWND child = nullptr; (child = FindWindowExW(window, child, nullptr, nullptr));)
-        if (const HWND list = FindWindowExW(child, nullptr, WC_LISTVIEWW, nullptr)) return list;
-    return nullptr;
+    HWND list = FindWindowExW(window, nullptr, WC_LISTVIEWW, nullptr);
+    for (HWND child = nullptr; !list && (child = FindWindowExW(window, child, nullptr, nullptr));)
+        list = FindWindowExW(child, nullptr, WC_LISTVIEWW, nullptr);
+    return list;
 }
 int ListRows(HWND window) {
     DWORD_PTR count = 0;
@@ -152,12 +151,13 @@ std::vector<TContender> Contenders(TBench& bench) {
         if (rows <= 0 || NowMs() - since < 3000) return false;
         return bench.panelRows = rows, true;
     };
+    // Velmora first: the check of the real program runs it alone.
     return {
+        {"velmora", Quoted(bin + L"Velmora.exe"), L"TOrvUninstallMainForm", filled},
         {"nothing", Quoted(bin + L"Nothing.exe"), nullptr, nullptr},
         {"floor", Quoted(bin + L"Floor.exe") + L" list " + Quoted(bin + L"Nothing64.exe") + L" " +
                       Quoted(bin + L"handoff.ini"),
          L"VelmoraBenchFloor", filled},
-        {"velmora", Quoted(bin + L"Velmora.exe"), L"TOrvUninstallMainForm", filled},
         {"window", Quoted(bin + L"Floor.exe") + L" window", L"VelmoraBenchFloor",
          [](HWND window) { return ListRows(window) == 0; }},
         {"wine-uninstaller", VELMORA_BENCH_SYSTEM L"uninstaller.exe --list", nullptr, nullptr},
@@ -200,84 +200,53 @@ void MeasureCpu(const TBench& bench, const char* contender, int repetition, cons
     Print(bench, "cpu-end", repetition, contender);
 }
 
-// The uninstaller that sleeps 5 s, with an Uninstall entry of its own (the
-// 32-bit view) for as long as this lives.
-class TSleeper {
-public:
-    static constexpr wchar_t kName[] = L"Velmora bench: sleeps 5 s";
-    explicit TSleeper(const std::wstring& bin) : command(Quoted(bin + L"\\velmora_fake_uninstaller.exe") + L" --sleep 5000") {
-        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY, 0);
-        HKEY created = nullptr;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                            &created, nullptr) != ERROR_SUCCESS)
-            throw DriverError("cannot create the sleeper's entry");
-        const unique_hkey key(created);
-        for (const auto& [name, value] : {std::pair<const wchar_t*, std::wstring>{L"DisplayName", kName},
-                                          {L"UninstallString", command}}) {
-            RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        }
-    }
-    ~TSleeper() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY, 0); }
+// The uninstaller that sleeps 5 s: bench/measure.sh gives it an Uninstall
+// entry of its own (the 32-bit view) under this name for the wait.
+constexpr wchar_t kSleeperName[] = L"Velmora bench: sleeps 5 s";
 
-    // The sleeper once the parent has started it.
-    TChild StartedBy(const TChild& parent) const {
-        unique_handle found;
-        DWORD id = 0;
-        WaitUntil(
-            [&] {
-                const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-                PROCESSENTRY32W entry = {sizeof entry};
-                for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !found;
-                     more = Process32NextW(snapshot.get(), &entry)) {
-                    if (entry.th32ParentProcessID != parent.Id() ||
-                        lstrcmpiW(entry.szExeFile, L"velmora_fake_uninstaller.exe") != 0)
-                        continue;
+// The sleeper once the parent has started it.
+TChild SleeperStartedBy(const TChild& parent) {
+    unique_handle found;
+    WaitUntil(
+        [&] {
+            const unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+            PROCESSENTRY32W entry = {sizeof entry};
+            for (BOOL more = Process32FirstW(snapshot.get(), &entry); more && !found;
+                 more = Process32NextW(snapshot.get(), &entry)) {
+                if (entry.th32ParentProcessID == parent.Id() &&
+                    lstrcmpiW(entry.szExeFile, L"velmora_fake_uninstaller.exe") == 0)
                     found.reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE,
-                                            id = entry.th32ProcessID));
-                }
-                return bool(found);
-            },
-            "the uninstaller to start", kBenchTimeoutMs, kPollMs);
-        return TChild(std::move(found), id);
-    }
-
-    const std::wstring command;
-
-private:
-    static constexpr wchar_t kKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VelmoraBenchSleeper";
-};
-
-double Percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()))];
-}
-std::string Trips(const std::vector<double>& trips) {
-    return "probes=" + std::to_string(trips.size()) + " p50_ms=" + std::to_string(Percentile(trips, 0.5)) +
-           " p99_ms=" + std::to_string(Percentile(trips, 0.99)) + " max_ms=" + std::to_string(Percentile(trips, 1));
+                                            entry.th32ProcessID));
+            }
+            return bool(found);
+        },
+        "the uninstaller to start", kBenchTimeoutMs, kPollMs);
+    return TChild(std::move(found));
 }
 
 // One uninstall of the sleeper. With probe, messages are sent to the window
-// every 20 ms during the wait and their round trips kept; without, the window
-// is left alone for its processor time, and before the command too.
-void WaitRun(const TBench& bench, const TSleeper& sleeper, int repetition, bool probe, std::vector<double>& trips) {
+// every 20 ms during the wait and their round trips printed (the longest as
+// the figure, all in the note); without, the window is left alone for its
+// processor time, and before the command too.
+void WaitRun(const TBench& bench, int repetition, bool probe) {
     const TChild velmora(Quoted(bench.bin + L"\\Velmora.exe"), bench.bin);
     const HWND main = WaitForWindow(velmora, L"TOrvUninstallMainForm",
                                     [&](HWND window) { return ListRows(window) == bench.rows + 1; }, "Velmora");
     RemoteListView rows(FindList(main));
     for (int i = 0; i < rows.RowCount(); ++i)
-        if (rows.Text(i, 0) == TSleeper::kName) rows.SetTicked(i, true);
+        if (rows.Text(i, 0) == kSleeperName) rows.SetTicked(i, true);
     const HWND button = RequireChild(main, L"Button", L"卸载");
     if (!probe) MeasureCpu(bench, "idle-cpu", repetition, "velmora.exe");
     ClickButton(button);
     AnswerMessageBox(WaitForMessageBox(velmora.Id()), IDYES);
-    const TChild running = sleeper.StartedBy(velmora);
+    const TChild running = SleeperStartedBy(velmora);
     if (probe) {
-        std::vector<double> mine;
-        while (!running.Ended(20)) mine.push_back(RoundTripMs(main, 5000).value_or(5000.0));
-        Record(bench, "wait-rtt", repetition, Percentile(mine, 0.99), 0, Trips(mine));
-        trips.insert(trips.end(), mine.begin(), mine.end());
+        std::vector<double> trips;
+        while (!running.Ended(20)) trips.push_back(RoundTripMs(main, 5000).value_or(5000.0));
+        std::string note = "trips=";
+        for (const double trip : trips) note += std::to_string(trip) + ",";
+        Record(bench, "wait-rtt", repetition, trips.empty() ? 0 : *std::max_element(trips.begin(), trips.end()), 0,
+               note);
     } else {
         MeasureCpu(bench, "wait-cpu", repetition, "velmora.exe");
     }
@@ -288,10 +257,12 @@ void WaitRun(const TBench& bench, const TSleeper& sleeper, int repetition, bool 
 }
 
 // The wait floor running the same sleeper.
-void WaitFloorRun(const TBench& bench, const TSleeper& sleeper, int repetition) {
-    const TChild floor(Quoted(bench.bin + L"\\Floor.exe") + L" wait " + sleeper.command, bench.bin);
+void WaitFloorRun(const TBench& bench, int repetition) {
+    const TChild floor(Quoted(bench.bin + L"\\Floor.exe") + L" wait " +
+                           Quoted(bench.bin + L"\\velmora_fake_uninstaller.exe") + L" --sleep 5000",
+                       bench.bin);
     const HWND window = WaitForWindow(floor, L"VelmoraBenchFloor", [](HWND) { return true; }, "the wait floor");
-    const TChild running = sleeper.StartedBy(floor);
+    const TChild running = SleeperStartedBy(floor);
     MeasureCpu(bench, "wait-floor-cpu", repetition, "floor.exe");
     running.Ended();
     floor.Close(window);
@@ -304,19 +275,13 @@ void Run(const std::wstring& mode, TBench& bench, int reps) {
             for (std::size_t i = 0; i < contenders.size(); ++i)
                 Time(bench, contenders[(i + rep) % contenders.size()], rep);
     } else if (mode == L"fills") {
-        const TChild velmora(Quoted(bench.bin + L"\\Velmora.exe"), bench.bin);
-        velmora.Close(WaitForWindow(velmora, L"TOrvUninstallMainForm",
-                                    [&](HWND window) { return ListRows(window) == bench.rows; }, "Velmora"));
-        Record(bench, "velmora-fills", 1, 0, 0, "rows=" + std::to_string(bench.rows));
+        Time(bench, Contenders(bench).front(), 1);
     } else if (mode == L"wait") {
-        const TSleeper sleeper(bench.bin);
-        std::vector<double> trips;
         for (int rep = 1; rep <= reps; ++rep) {
-            WaitRun(bench, sleeper, rep, false, trips);
-            WaitFloorRun(bench, sleeper, rep);
-            WaitRun(bench, sleeper, rep, true, trips);
+            WaitRun(bench, rep, false);
+            WaitFloorRun(bench, rep);
+            WaitRun(bench, rep, true);
         }
-        Record(bench, "wait-rtt-all", 0, Percentile(trips, 0.99), 0, Trips(trips));
     } else {
         throw DriverError("unknown mode");
     }

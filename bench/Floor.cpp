@@ -97,11 +97,12 @@ void ReadHandOff(const wchar_t* path, std::vector<TEntry>& entries) {
 // strips that go into the image list with one call each.
 void AddTiles(HIMAGELIST system, HIMAGELIST tiles, std::vector<TEntry>& entries, std::size_t first) {
     constexpr int kStrip = 256, kPixels = kTile * kTile;
-    const unique_hdc dc(CreateCompatibleDC(nullptr));
     BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), kTile, kTile, 1, 32, BI_RGB}};
     DWORD* scratch = nullptr;
+    // The tile outlives the device context it is selected into.
     const unique_hbitmap tile(
-        CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&scratch), nullptr, 0));
+        CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&scratch), nullptr, 0));
+    const unique_hdc dc(CreateCompatibleDC(nullptr));
     SelectObject(dc.get(), tile.get());
     std::map<int, std::vector<DWORD>> drawn;
     std::vector<const std::vector<DWORD>*> batch;
@@ -138,19 +139,17 @@ void AddTiles(HIMAGELIST system, HIMAGELIST tiles, std::vector<TEntry>& entries,
     if (!batch.empty()) add();
 }
 
-HWND CreateMainWindow(HINSTANCE instance) {
+// The main window and its report list, both destroyed with the window.
+std::pair<HWND, HWND> CreateWindows(HINSTANCE instance) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     WNDCLASSW windowClass = {0, WindowProc, 0, 0, instance, nullptr, LoadCursorW(nullptr, IDC_ARROW),
                              reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), nullptr, L"VelmoraBenchFloor"};
     RegisterClassW(&windowClass);
-    return CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           808, 525, nullptr, nullptr, instance, nullptr);
-}
-
-HWND CreateList(HWND window) {
-    return CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 16, 40, 761, 393,
-                           window, nullptr, nullptr, nullptr);
+    const HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                        CW_USEDEFAULT, 808, 525, nullptr, nullptr, instance, nullptr);
+    return {window, CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT, 16, 40,
+                                    761, 393, window, nullptr, nullptr, nullptr)};
 }
 
 int RunLoop(HWND window) {
@@ -169,7 +168,7 @@ unique_handle Start(wchar_t* commandLine, WORD show) {
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
                         &process))
         return {};
-    CloseHandle(process.hThread);
+    const unique_handle thread(process.hThread);
     return unique_handle(process.hProcess);
 }
 
@@ -187,12 +186,11 @@ int Wait(HWND window, wchar_t* commandLine) {
 
 int List(HINSTANCE instance, wchar_t* program, const wchar_t* handOff) {
     const unique_handle child = Start(program, SW_HIDE);
-    const HWND window = CreateMainWindow(instance);
+    const auto [window, list] = CreateWindows(instance);
     LOGFONTW logFont = {-12};
     logFont.lfCharSet = GB2312_CHARSET;
     lstrcpyW(logFont.lfFaceName, L"宋体");
     const unique_hfont font(CreateFontIndirectW(&logFont));
-    const HWND list = CreateList(window);
     SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     ListView_SetExtendedListViewStyle(list, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     const int widths[] = {300, 140, 280};
@@ -203,6 +201,7 @@ int List(HINSTANCE instance, wchar_t* program, const wchar_t* handOff) {
     SHFILEINFOW info = {};
     const auto system = reinterpret_cast<HIMAGELIST>(
         SHGetFileInfoW(L"", 0, &info, sizeof info, SHGFI_SMALLICON | SHGFI_SYSICONINDEX));
+    // The list owns its image list and destroys it with itself.
     const HIMAGELIST tiles = ImageList_Create(kTile, kTile, ILC_COLORDDB | ILC_MASK, 256, 256);
     ListView_SetImageList(list, tiles, LVSIL_SMALL);
 
@@ -239,11 +238,11 @@ int List(HINSTANCE instance, wchar_t* program, const wchar_t* handOff) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int count = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    const unique_win32<wchar_t**, &LocalFree> arguments(CommandLineToArgvW(GetCommandLineW(), &count));
+    wchar_t** const argv = arguments.get();
     const std::wstring mode = count > 1 ? argv[1] : L"";
     if (mode == L"list" && count == 4) return List(instance, argv[2], argv[3]);
-    const HWND window = CreateMainWindow(instance);
-    CreateList(window);
+    const HWND window = CreateWindows(instance).first;
     if (mode == L"wait" && count > 2) return Wait(window, wcsstr(GetCommandLineW(), L" wait ") + 6);
     return mode == L"window" ? RunLoop(window) : 2;
 }

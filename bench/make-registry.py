@@ -66,12 +66,10 @@ def entry(rng, index, program_files):
 
 
 def main():
-    n = int(sys.argv[1])
-    out = sys.argv[2]
+    n, out = int(sys.argv[1]), sys.argv[2]
     os.makedirs(out, exist_ok=True)
     rng = random.Random(20240601 + n)
-    n64 = round(n * 0.06)
-    nuser = round(n * 0.04)
+    n64, nuser = round(n * 0.06), round(n * 0.04)
     n32 = n - n64 - nuser
     view32 = [entry(rng, i, r"C:\Program Files (x86)") for i in range(n32)]
     view64 = [entry(rng, n32 + i, r"C:\Program Files") for i in range(n64)]

@@ -22,8 +22,6 @@ cpu_ns() {
     cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ t += $1 } END { printf "%.0f", t }'
 }
 
-now_ns() { date +%s%N; }
-
 # The driver's output: its figures go on to the results file; between its marks
 # "N cpu-begin REP CONTENDER PROGRAM" and "N cpu-end REP CONTENDER" the
 # processor time of PROGRAM and of the wineserver becomes one more figure, in
@@ -36,10 +34,10 @@ figures() {
         cpu-begin)
             set -- $rest
             pid="$(pid_of "$2")" server="$(pid_of wineserver)"
-            t0="$(now_ns)" c0="$(cpu_ns "$pid")" s0="$(cpu_ns "$server")"
+            t0="$(date +%s%N)" c0="$(cpu_ns "$pid")" s0="$(cpu_ns "$server")"
             ;;
         cpu-end)
-            t1="$(now_ns)" c1="$(cpu_ns "$pid")" s1="$(cpu_ns "$server")"
+            t1="$(date +%s%N)" c1="$(cpu_ns "$pid")" s1="$(cpu_ns "$server")"
             awk -v n="$n" -v what="$rest" -v rep="$rep" -v wall=$((t1 - t0)) -v cpu=$((c1 - c0)) \
                 -v server=$((s1 - s0)) 'BEGIN {
                 printf "%s\t%s\t%s\t%.4f\t0\twall_ms=%.0f cpu_ms=%.2f server_cpu_ms=%.2f\n", n, what, rep,
@@ -76,8 +74,15 @@ for n in $BENCH_SIZES; do
         figures >>"$BENCH_RESULTS/components.tsv"
     if [ "$n" = "$BENCH_WAIT" ]; then
         echo "bench: $n entries: waiting on an uninstaller" >&2
+        # The uninstaller that sleeps 5 s, with an entry of its own in the 32-bit
+        # view for as long as the wait runs.
+        key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraBenchSleeper'
+        $WINE reg add "$key" /v DisplayName /d "Velmora bench: sleeps 5 s" /reg:32 /f >/dev/null
+        $WINE reg add "$key" /v UninstallString /d "\"$winbin\\velmora_fake_uninstaller.exe\" --sleep 5000" \
+            /reg:32 /f >/dev/null
         $WINE "$bin/BenchDriver.exe" wait "$n" "$rows" "$BENCH_REPS" "$winbin" </dev/null 2>>"$log" |
             figures >>"$BENCH_RESULTS/wait.tsv"
+        $WINE reg delete "$key" /reg:32 /f >/dev/null
     fi
     wineserver -k 2>/dev/null || true
     wineserver -w

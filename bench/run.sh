@@ -21,19 +21,14 @@ unset WINEARCH
 # the stand-in's tree take their places (the Makefile has built them and said so).
 # Emulated code is never timed: where 32-bit code runs only under QEMU, the
 # stand-in is measured, and the real program is run once at each size as a check
-# that it fills its list, with no time kept.
-tree=win32
-velmora="$root/build/dist/Velmora.exe"
-standin_why="$VELMORA_STANDIN_WHY"
-check_real=no
-if [ "$VELMORA_STANDIN" = yes ] || [ "$VELMORA_32BIT" = emulated ]; then
-    tree=standin
-    velmora="$root/build/standin/src/Velmora.exe"
-fi
+# that it fills its list, its time not reported.
+tree=win32 velmora="$root/build/dist/Velmora.exe" standin_why="$VELMORA_STANDIN_WHY" check_real=no
+[ "$VELMORA_STANDIN" = yes ] && tree=standin
 if [ "$VELMORA_STANDIN" = no ] && [ "$VELMORA_32BIT" = emulated ]; then
-    check_real=yes
+    tree=standin check_real=yes
     standin_why="$VELMORA_32BIT_HOW, and emulated code is never timed: every 32-bit instruction runs through a translator, so its times would describe the emulator, not the program"
 fi
+[ "$tree" = standin ] && velmora="$root/build/standin/src/Velmora.exe"
 rm -rf "$bin"
 mkdir -p "$bin" "$out/results"
 if [ "$check_real" = yes ]; then
@@ -81,7 +76,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24" "$root/bench/measure.sh"
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 
 WINE="$WINE" python3 "$root/bench/report.py" "$results" "$root/bench" \
-    --command "make bench (VELMORA_BENCH_SIZES=\"$sizes\" VELMORA_BENCH_REPS=$reps)" \
-    --load "$load_before" "$load_after" ${standin_why:+--standin "$standin_why"}
+    "make bench (VELMORA_BENCH_SIZES=\"$sizes\" VELMORA_BENCH_REPS=$reps)" "$load_before" "$load_after" "$standin_why"
 gnuplot -e "datafile='$root/bench/results.dat'; output='$root/bench/results.png'" "$root/bench/plot.gp"
 echo "bench: wrote bench/results.md and bench/results.png (raw figures in $results)"
