@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 
@@ -23,13 +24,15 @@ using Snapshot = std::vector<ProcessEntry>;
 class FakeProcesses final : public IProcesses {
 public:
     using H = ProcessHandle;
-    bool startFails = false, elevate = false;
+    bool startFails = false, elevate = false, wow64 = true, jobLimitsFail = false;
     int polls = 0;
-    bool wow64 = true;
     std::function<void(const std::u16string&)> onStart;
     Calls calls;
     StartupRecord startup;
     std::uint32_t flags = 0;
+    long lastError = 0;
+    // The open handles by value, each with its kind: process, thread, job, descendant.
+    std::map<std::uintptr_t, std::string> openHandles;
 
     bool CreateProcessW(char16_t* line, std::uint32_t f, const StartupRecord& s, ProcessRecord* child) override {
         calls.push_back("create " + ToUtf8(line));
@@ -83,18 +86,17 @@ public:
     // or else for `descendantPolls` tests, its image in `images` or unreadable.
     // An unopened one's image, read without a handle, is in `unopenedImages`.
     // With `members`, the started process is in a job that lists them at each look.
+    // looks: the snapshots after the one before the start; imagesFrom: the
+    // clock from which `images` can be read.
     Snapshot before{{4, 0}};
     std::function<Snapshot()> snapshot;
-    std::function<std::vector<std::uint32_t>()> members;
-    std::vector<std::uint32_t> openable;
-    int descendantPolls = 0;
-    int now = 0, looks = -1;  // looks: the snapshots after the one before the start
-    int imagesFrom = 0;       // the clock from which `images` can be read
+    std::function<Ids()> members;
+    Ids openable;
+    int descendantPolls = 0, now = 0, looks = -1, imagesFrom = 0;
     std::map<std::uint32_t, int> endsAt;
     std::map<std::uint32_t, std::uint64_t> createdAt;
     std::map<std::uint32_t, std::u16string> images, unopenedImages;
     std::vector<std::u16string> temporary;
-    bool jobLimitsFail = false;
     std::uint32_t GetProcessId(ProcessHandle) override { return 10; }
     Snapshot ProcessSnapshot() override { return ++looks == 0 ? before : snapshot ? snapshot() : Snapshot{}; }
     H OpenProcess(std::uint32_t id) override {
@@ -124,13 +126,9 @@ public:
     bool Wow64RevertWow64FsRedirection(void*) override { return calls.push_back("fs on"), true; }
     std::u16string GetSystemDirectoryW() override { return u"C:\\WINDOWS\\system32"; }
     std::u16string GetWindowsDirectoryW() override { return u"C:\\WINDOWS"; }
-    long Sleeps() const { return std::count(calls.begin(), calls.end(), "sleep 10"); }
     long OpenDescendants() const {
         return std::count_if(openHandles.begin(), openHandles.end(), [](auto& h) { return h.second == "descendant"; });
     }
-    long lastError = 0;
-    // The open handles by value, each with its kind: process, thread, job, descendant.
-    std::map<std::uintptr_t, std::string> openHandles;
 
 private:
     static std::uintptr_t Value(H handle) { return static_cast<std::uintptr_t>(handle); }
@@ -153,9 +151,8 @@ TEST(RunAndWait, PollsServicingMessagesUntilTheChildEndsThenClosesBothHandles) {
     EXPECT_EQ(processes.calls,
               (Calls{"create " + ToUtf8(line), "resume", "wait 0", "messages", "sleep 10", "wait 0", "messages",
                      "sleep 10", "wait 0", "wait infinite", "exitcode", "close process", "close thread"}));
-    EXPECT_EQ(processes.flags, 0x34u);  // a new console, normal priority, suspended until it is in a job
-    EXPECT_EQ((std::vector<unsigned>{processes.startup.dwFlags, processes.startup.wShowWindow}),
-              (std::vector<unsigned>{1u, 5u}));
+    // A new console, normal priority, suspended until it is in a job; shown as asked.
+    EXPECT_EQ((Ids{processes.flags, processes.startup.dwFlags, processes.startup.wShowWindow}), (Ids{0x34, 1, 5}));
 }
 
 TEST(RunAndWait, APumpThatThrowsLeavesNoHandleOpen) {
@@ -174,13 +171,6 @@ TEST(RunAndWait, TakesTheLongestLineProcessCreationTakesAndNoLonger) {
     processes.calls.clear();
     EXPECT_EQ(RunAndWait(processes, nullptr, longest + u"c", 5), -1);
     EXPECT_EQ(processes.calls, Calls{});
-}
-
-TEST(RunAndWait, AStartThatFailsAnswersMinusOneAndWaitsForNothing) {
-    FakeProcesses processes;
-    processes.startFails = true;
-    EXPECT_EQ(RunAndWait(processes, nullptr, u"missing.exe", 5), -1);
-    EXPECT_EQ(processes.calls, Calls{"create missing.exe"});
 }
 
 // The owner of a handle leaves the last error as the failed call before its
@@ -410,42 +400,20 @@ TEST_F(MergeTest, ARunStartedAheadIsWaitedForOnceAndOneNotTakenIsLetGo) {
     EXPECT_EQ(files.flushes, 1);
 }
 
-// What an entry's uninstall starts: a Windows Installer maintenance call becomes
-// its removal, the program as stored; every other line, near misses included,
-// goes to process creation exactly as stored.
+// What an entry's uninstall starts, line by line as the fixture gives it.
 TEST(UninstallCommandLine, AWindowsInstallerMaintenanceCallBecomesItsRemovalAndAllElseStaysAsStored) {
-    const std::u16string code = u"{23170F69-40C1-2702-2301-000001000000}";
-    const std::pair<std::u16string, std::u16string> rows[] = {
-        {u"MsiExec.exe /I" + code, u"MsiExec.exe /X" + code},
-        {u"msiexec -i " + code, u"msiexec -x " + code},
-        {u"C:\\WINDOWS\\System32\\MSIEXEC.EXE\t/i" + code, u"C:\\WINDOWS\\System32\\MSIEXEC.EXE\t/x" + code},
-        {u"\"C:\\Windows\\SysWOW64\\msiexec.exe\"/I" + code, u"\"C:\\Windows\\SysWOW64\\msiexec.exe\"/X" + code},
-        {u"\"C:\\A B\\msiexec\" /I {23170f69-40c1-2702-2301-00000100000a}",
-         u"\"C:\\A B\\msiexec\" /X {23170f69-40c1-2702-2301-00000100000a}"},
-        // Near misses, as stored: other switches, more arguments, another
-        // program, no braces or no product code, a switch glued to the program.
-        {u"MsiExec.exe /X" + code, u""},
-        {u"MsiExec.exe /f" + code, u""},
-        {u"MsiExec.exe /I" + code + u" /qn", u""},
-        {u"MsiExec.exe /I" + code + u" ", u""},
-        {u"MsiExec.exe /Iq" + code, u""},
-        {u"MsiExec.exe /I" + code + u"x", u""},
-        {u"MsiExec.exe /I23170F69-40C1-2702-2301-000001000000", u""},
-        {u"MsiExec.exe /I{23170F69-40C1-2702-2301-00000100000}", u""},
-        {u"MsiExec.exe /I{23170F69+40C1-2702-2301-000001000000}", u""},
-        {u"MsiExec.exe /I{G3170F69-40C1-2702-2301-000001000000}", u""},
-        {u"MsiExec.exe /I", u""},
-        {u"MsiExec.exe/I" + code, u""},
-        {u"notmsiexec.exe /I" + code, u""},
-        {u"msiexec.exe.bak /I" + code, u""},
-        {u"C:\\msiexec\\setup.exe /I" + code, u""},
-        {u"\"MsiExec.exe /I" + code, u""},
-        {u" MsiExec.exe /I" + code, u""},
-        {u"", u""},
-    };
-    for (const auto& [stored, started] : rows) {
-        EXPECT_EQ(ToUtf8(UninstallCommandLine(stored)), ToUtf8(started.empty() ? stored : started)) << ToUtf8(stored);
+    std::ifstream in(VELMORA_FIXTURE_DIR "/commands/uninstall_lines.txt", std::ios::binary);
+    int read = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line[0] == '#') continue;
+        const std::size_t arrow = line.find(" => ");
+        const std::string stored = line.substr(0, arrow),
+                          started = arrow == line.npos ? stored : line.substr(arrow + 4);
+        EXPECT_EQ(ToUtf8(UninstallCommandLine(FromUtf8(stored))), started) << stored;
+        ++read;
     }
+    EXPECT_EQ(read, 22) << "the fixture was not read whole";
+    EXPECT_EQ(UninstallCommandLine(u""), u"");
 }
 
 // The text conversions the error display uses on what an exception says.
