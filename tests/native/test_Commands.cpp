@@ -509,7 +509,7 @@ TEST_F(UninstallCommandTest, TicksAreReadBottomUpWhenReachedThenTheListIsRebuilt
 TEST_F(UninstallCommandTest, ARebuildThatFailsEmptiesTheListBeforeTheErrorPassesOn) {
     rows[0].second = true;
     processes.onStart = [this](const std::u16string&) {
-        SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1});
+        registry.Find(u"P4")->values[u"Comments"] = {kRegBinary, {1}};
     };
     EXPECT_THROW(Run(), ERegistryException);
     EXPECT_TRUE(rows.empty());
@@ -518,10 +518,10 @@ TEST_F(UninstallCommandTest, ARebuildThatFailsEmptiesTheListBeforeTheErrorPasses
 
 TEST_F(UninstallCommandTest, AnInventoryStartUpCouldNotMakeIsMadeAnew) {
     inventory.reset();
-    SmallRegistry::Set(*registry.Find(u"P4"), u"Comments", kRegBinary, {1});
+    registry.Find(u"P4")->values[u"Comments"] = {kRegBinary, {1}};
     EXPECT_THROW(Run(), ERegistryException);
     EXPECT_EQ(inventory, nullptr);
-    registry.Find(u"P4")->values.pop_back();
+    registry.Find(u"P4")->values.erase(u"Comments");
     Run();
     ASSERT_NE(inventory, nullptr);
     EXPECT_EQ(rows.size(), 5u);
