@@ -79,22 +79,10 @@ inline void Post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0
 }
 inline void ClickButton(HWND button) { Post(button, BM_CLICK); }
 
-inline void BringToFront(HWND window) {
-    WaitUntil([&] { return SetForegroundWindow(window), GetForegroundWindow() == window; }, "a window in front");
-}
-// Another program's window in front, as when the user turns to it: a popup of
-// the driver's own.
-inline unique_hwnd OtherWindowInFront() {
-    unique_hwnd other(
-        CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
-    BringToFront(other.get());
-    return other;
-}
-
 // Keys as keyboard input to the window, made the foreground window first: a
 // chord such as {VK_SHIFT, VK_TAB} goes down in order and up in reverse.
 inline void PressKeys(HWND window, const std::vector<WORD>& chord) {
-    BringToFront(window);
+    WaitUntil([&] { return SetForegroundWindow(window), GetForegroundWindow() == window; }, "the window in front");
     std::vector<INPUT> keys(chord.size() * 2, INPUT{INPUT_KEYBOARD});
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const bool down = i < chord.size();

@@ -218,8 +218,10 @@ TEST_F(Velmora, ListsBothViewsAndTheUsersEntriesSortedInAWindowThatKeepsItsLayou
         EXPECT_EQ(Focus(main_, next), next);
     }
     // Away and back: the keyboard returns to the button that had it.
-    const unique_hwnd other = OtherWindowInFront();
-    BringToFront(main_);
+    const unique_hwnd other(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
+    for (const HWND front : {other.get(), main_})
+        WaitUntil([&] { return SetForegroundWindow(front), GetForegroundWindow() == front; }, "a window in front");
     EXPECT_EQ(Focus(main_, exit_), exit_) << "the keyboard did not come back to the button";
     PressKeys(main_, {VK_RETURN});
     EXPECT_EQ(process_->WaitForExit(30000), 0u);
@@ -422,7 +424,9 @@ TEST_F(Velmora, ScanErrorsAreShownTheListIsEmptiedAndTheNextCommandRebuildsIt) {
     rows_->SetTicked(0, true);
     Confirm(IDYES);
     // Away while the uninstaller runs: the error box is the window's, which is disabled while it shows.
-    const unique_hwnd other = OtherWindowInFront();
+    const unique_hwnd other(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr, nullptr, nullptr));
+    WaitUntil([&] { return SetForegroundWindow(other.get()), GetForegroundWindow() == other.get(); }, "another window");
     const HWND error = WaitForMessageBox(process_->Id(), L"Velmora", 30000);
     EXPECT_EQ(ReadMessageBox(error).text, L"Invalid data type for 'DisplayName'");
     EXPECT_EQ(ReadMessageBox(error).owner, main_);

@@ -43,9 +43,8 @@ public:
     }
     std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t ms) override {
         if (Value(handle) > 0x1000) {
-            const auto end = endsAt.find(Id(handle));
-            if (end != endsAt.end()) return now < end->second ? kWaitTimeout : kWaitObject0;
-            return descendantPolls-- > 0 ? kWaitTimeout : kWaitObject0;
+            const bool runs = endsAt.count(Id(handle)) ? now < endsAt[Id(handle)] : descendantPolls-- > 0;
+            return runs ? kWaitTimeout : kWaitObject0;
         }
         calls.push_back(ms == kInfinite ? "wait infinite" : "wait " + std::to_string(ms));
         return ms != kInfinite && remaining_-- > 0 ? kWaitTimeout : kWaitObject0;
@@ -103,16 +102,13 @@ public:
         return std::count(openable.begin(), openable.end(), id) ? Open(0x1000 + id, "descendant") : H{};
     }
     bool ProcessCreationTime(ProcessHandle handle, std::uint64_t* time) override {
-        const auto at = createdAt.find(Id(handle));
-        return *time = at == createdAt.end() ? 1 : at->second, true;
+        return *time = createdAt.count(Id(handle)) ? createdAt[Id(handle)] : 1, true;
     }
     bool QueryFullProcessImageNameW(ProcessHandle handle, std::u16string* path) override {
-        const auto found = images.find(Id(handle));
-        return now >= imagesFrom && found != images.end() && (*path = found->second, true);
+        return now >= imagesFrom && images.count(Id(handle)) && (*path = images[Id(handle)], true);
     }
     bool ProcessImagePath(std::uint32_t id, std::u16string* path) override {
-        const auto found = unopenedImages.find(id);
-        return found != unopenedImages.end() && (*path = found->second, true);
+        return unopenedImages.count(id) && (*path = unopenedImages[id], true);
     }
     std::vector<std::u16string> TemporaryDirectories() override { return temporary; }
     std::uint32_t ResumeThread(ProcessHandle) override { return calls.push_back("resume"), 1; }
