@@ -84,8 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const TOrvUninstallInfo& entry = *inventory.Entries[i];
         const std::u16string* fields[] = {&entry.Comments, &entry.DisplayIcon, &entry.DisplayName, &entry.Publisher,
                                           &entry.UninstallString};
+        const testing::ScriptedFiles::Values stored = files.Section(files.sections[i].first);
         for (int k = 0; k < 5; ++k) {
-            const std::u16string value = files.Lookup(files.sections[i].first, kKeys[k]);
+            const auto found = std::find_if(stored.begin(), stored.end(), [&](auto& v) { return v.first == kKeys[k]; });
+            const std::u16string value = found == stored.end() ? u"" : found->second;
             Check(value.compare(0, fields[k]->size(), *fields[k]) == 0 &&
                       fields[k]->size() >= std::min<std::size_t>(value.size(), 2047),
                   "a value differs", files.sections[i].first);

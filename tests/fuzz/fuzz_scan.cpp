@@ -76,10 +76,11 @@ std::uint32_t Access(FuzzedDataProvider& in) {
 // The text the scan must give for a value: its UTF-16 units up to the first
 // null; nullopt when reading it must fail (text expected, other data found).
 std::optional<std::u16string> Text(SmallRegistry::Key& key, const char16_t* name) {
-    const SmallRegistry::Value* value = SmallRegistry::FindValue(key, name);
-    if (!value || value->data.empty()) return std::u16string();
-    if (value->type != kRegSz && value->type != kRegExpandSz) return std::nullopt;
-    const std::u16string text = Utf16FromBytes(value->data.data(), value->data.size());
+    const auto found = key.values.find(name);
+    if (found == key.values.end() || found->second.data.empty()) return std::u16string();
+    const SmallRegistry::Value& value = found->second;
+    if (value.type != kRegSz && value.type != kRegExpandSz) return std::nullopt;
+    const std::u16string text = Utf16FromBytes(value.data.data(), value.data.size());
     return text.substr(0, text.find(u'\0'));
 }
 
@@ -99,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int v = in.ConsumeIntegralInRange(0, 8); v > 0; --v) {
             const std::u16string valueName = ValueName(in);
             const std::uint32_t type = ValueType(in);
-            SmallRegistry::Set(key, valueName, type, ValueData(in));
+            key.values[valueName] = {type, ValueData(in)};
         }
         if (in.ConsumeIntegralInRange(0, 5) == 0) key.access = Access(in);
     }
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::u16string name = action == 3 ? KeyName(in) : ValueName(in);
         if (action == 0) key.gone = true;
         const std::uint32_t type = ValueType(in);
-        if (action == 1) SmallRegistry::Set(key, name, type, ValueData(in));
+        if (action == 1) key.values[name] = {type, ValueData(in)};
         if (action == 2) key.values.clear();
         if (action == 3 && !reg.Find(name)) SmallRegistry::SetText(reg.Add(name), u"UninstallString", u"added.exe");
         if (action == 4) key.access = Access(in);

@@ -24,9 +24,7 @@ const std::wstring kUninstallKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersio
 const std::wstring kMsiProductCode = L"{5E1F0C3A-7B42-4D19-9A61-2C8D4E7F3B10}";
 
 // A copy of the child program in the 64-bit System32 alone.
-const std::wstring kSystemChild =
-    std::wstring(sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") +
-    L"velmora_system_child.exe";
+const std::wstring kSystemChild = InSystem32(L"velmora_system_child.exe");
 
 class Velmora : public ::testing::Test {
 protected:

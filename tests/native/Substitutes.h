@@ -20,13 +20,12 @@ namespace velmora::testing {
 class SmallRegistry final : public IRegistry {
 public:
     struct Value {
-        std::u16string name;
         std::uint32_t type;
         std::vector<std::uint8_t> data;
     };
     struct Key {
         std::u16string name;
-        std::vector<Value> values;
+        std::map<std::u16string, Value> values;
         std::uint32_t access = kKeyAllAccess;
         bool gone = false;
     };
@@ -37,23 +36,15 @@ public:
     int misuse = 0;
     std::map<RegKey, std::pair<int, std::uint32_t>> handles;  // key index (-1: Uninstall), rights granted
 
-    Key& Add(const std::u16string& name) { return keys.emplace_back(Key{name, {}}); }
+    Key& Add(const std::u16string& name) { return keys.emplace_back(Key{name}); }
     Key* Find(const std::u16string& name) {
         const auto key = std::find_if(keys.begin(), keys.end(), [&](Key& k) { return !k.gone && k.name == name; });
         return key == keys.end() ? nullptr : &*key;
     }
-    static Value* FindValue(Key& key, const std::u16string& name) {
-        const auto value = std::find_if(key.values.begin(), key.values.end(), [&](Value& v) { return v.name == name; });
-        return value == key.values.end() ? nullptr : &*value;
-    }
-    static void Set(Key& key, const std::u16string& name, std::uint32_t type, std::vector<std::uint8_t> data) {
-        if (Value* value = FindValue(key, name)) *value = {name, type, std::move(data)};
-        else key.values.push_back({name, type, std::move(data)});
-    }
     static void SetText(Key& key, const std::u16string& name, const std::u16string& text) {
         std::vector<std::uint8_t> bytes;
         for (const char16_t c : text + u'\0') bytes.insert(bytes.end(), {std::uint8_t(c & 0xFF), std::uint8_t(c >> 8)});
-        Set(key, name, kRegSz, std::move(bytes));
+        key.values[name] = {kRegSz, std::move(bytes)};
     }
 
     long RegOpenKeyExW(RegKey parent, const std::u16string& subKey, std::uint32_t sam, RegKey* result) override {
@@ -93,12 +84,12 @@ public:
                           std::uint32_t* dataSize) override {
         int index = -1;
         if (const long rc = Opened(key, kKeyQueryValue, index)) return rc;
-        const Value* value = index < 0 ? nullptr : FindValue(keys[index], valueName);
-        if (!value) return kErrorFileNotFound;
-        const auto size = static_cast<std::uint32_t>(value->data.size());
-        if (type) *type = value->type;
+        if (index < 0 || !keys[index].values.count(valueName)) return kErrorFileNotFound;
+        const Value& value = keys[index].values.at(valueName);
+        const auto size = static_cast<std::uint32_t>(value.data.size());
+        if (type) *type = value.type;
         if (data && *dataSize < size) return *dataSize = size, kErrorMoreData;
-        if (data && size) std::memcpy(data, value->data.data(), size);
+        if (data && size) std::memcpy(data, value.data.data(), size);
         if (dataSize) *dataSize = size;
         return kErrorSuccess;
     }
@@ -131,7 +122,8 @@ private:
 // and searches left open.
 class ScriptedFiles final : public IProfileFiles {
 public:
-    std::vector<std::pair<std::u16string, std::vector<std::pair<std::u16string, std::u16string>>>> sections;
+    using Values = std::vector<std::pair<std::u16string, std::u16string>>;
+    std::vector<std::pair<std::u16string, Values>> sections;
     bool readable = true;
     std::string bytes;
     std::uint32_t ansiChars = 0;
@@ -141,15 +133,11 @@ public:
     std::uint32_t foundAttributes = 0;
     int deletions = 0, flushes = 0, openSearches = 0;
 
-    // The value of a key in the first section of that name.
-    std::u16string Lookup(const std::u16string& section, const std::u16string& key) const {
-        for (const auto& [name, values] : sections) {
-            if (name != section) continue;
-            for (const auto& value : values)
-                if (value.first == key) return value.second;
-            break;
-        }
-        return {};
+    // The values of the first section of that name (none when there is none).
+    Values Section(const std::u16string& name) const {
+        const auto found =
+            std::find_if(sections.begin(), sections.end(), [&](const auto& s) { return s.first == name; });
+        return found == sections.end() ? Values{} : found->second;
     }
     std::uint32_t GetPrivateProfileSectionNamesW(char16_t* buffer, std::uint32_t size, const std::u16string&) override {
         std::u16string text;
@@ -159,10 +147,7 @@ public:
     std::uint32_t GetPrivateProfileSectionW(const char16_t* section, char16_t* buffer, std::uint32_t size,
                                             const std::u16string&) override {
         std::u16string text;
-        const auto found =
-            std::find_if(sections.begin(), sections.end(), [&](const auto& s) { return s.first == section; });
-        if (found != sections.end())
-            for (const auto& [key, value] : found->second) text += key + u'=' + value + u'\0';
+        for (const auto& [key, value] : Section(section)) text += key + u'=' + value + u'\0';
         return Place(text, buffer, size);
     }
     bool WritePrivateProfileStringW(const char16_t* s, const char16_t* k, const char16_t* v,

@@ -24,6 +24,11 @@ inline std::string ReadFileBytes(const std::wstring& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 inline bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+// Where a file of this name lies in the 64-bit System32 alone, as this process
+// reaches it (a 32-bit one through the Sysnative alias).
+inline std::wstring InSystem32(const std::wstring& name) {
+    return (sizeof(void*) == 4 ? L"C:\\Windows\\Sysnative\\" : L"C:\\Windows\\System32\\") + name;
+}
 // A started program, killed when the object goes if still running.
 class Process {
 public:
