@@ -48,7 +48,7 @@ std::vector<std::uint8_t> ValueData(FuzzedDataProvider& in) {
     std::vector<std::uint8_t> bytes;
     const int pick = in.ConsumeIntegralInRange(0, 3);
     if (pick == 0) {
-        for (const char16_t c : Units(in, 24) + (in.ConsumeBool() ? u"\0" : u""))
+        for (const char16_t c : Units(in, 24) + std::u16string(in.ConsumeBool() ? 1 : 0, u'\0'))
             bytes.insert(bytes.end(), {std::uint8_t(c), std::uint8_t(c >> 8)});
     } else if (pick == 1) {
         const std::uint32_t v =
