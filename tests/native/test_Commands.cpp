@@ -43,6 +43,7 @@ public:
     }
     std::uint32_t WaitForSingleObject(ProcessHandle handle, std::uint32_t ms) override {
         if (Value(handle) > 0x1000) {
+            if (!openHandles.count(Value(handle))) ADD_FAILURE() << "waited on a descendant's handle after its close";
             const bool runs = endsAt.count(Id(handle)) ? now < endsAt[Id(handle)] : descendantPolls-- > 0;
             return runs ? kWaitTimeout : kWaitObject0;
         }
