@@ -392,7 +392,7 @@ TEST(UninstallCommandLine, AWindowsInstallerMaintenanceCallBecomesItsRemovalAndA
         EXPECT_EQ(ToUtf8(UninstallCommandLine(FromUtf8(stored))), started) << stored;
         ++read;
     }
-    EXPECT_EQ(read, 22) << "the fixture was not read whole";
+    EXPECT_EQ(read, 24) << "the fixture was not read whole";
     EXPECT_EQ(UninstallCommandLine(u""), u"");
 }
 

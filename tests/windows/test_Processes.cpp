@@ -132,7 +132,7 @@ TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNotLoaded) {
         EXPECT_TRUE(CopyFileW((system + (L"\\" + name)).c_str(), planted.c_str(), FALSE));
         const HMODULE library = bySystemPath ? LoadSystemLibrary(name.c_str()) : LoadLibraryW(name.c_str());
         wchar_t path[MAX_PATH] = {};
-        EXPECT_NE(GetModuleFileNameW(library, path, MAX_PATH), 0u);
+        EXPECT_TRUE(library && GetModuleFileNameW(library, path, MAX_PATH)) << "not loaded";
         FreeLibrary(library);
         DeleteFileW(planted.c_str());
         return _wcsicmp(path, planted.c_str()) == 0;
