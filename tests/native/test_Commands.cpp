@@ -398,9 +398,11 @@ TEST(UninstallCommandLine, AWindowsInstallerMaintenanceCallBecomesItsRemovalAndA
 
 // The text conversions the error display uses on what an exception says.
 TEST(Text, BrokenUtf8AndUnpairedSurrogatesBecomeReplacementCharacters) {
+    // An overlong form, a surrogate and a code point past U+10FFFF are refused
+    // byte by byte.
     EXPECT_EQ(FromUtf8("a\xFF\xE4\xB8"
-                       "b\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xC3\xA9"),
-              u"a\uFFFD\uFFFD\uFFFDb\U0001F600\U0010FFFF\u00E9");
+                       "b\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF\xC3\xA9\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
+              u"a\uFFFD\uFFFD\uFFFDb\U0001F600\U0010FFFF\u00E9" + std::u16string(9, u'\uFFFD'));
     EXPECT_EQ(ToUtf8(u"\U0001F600\xD800x\U0001F600\xDC00\U0010FFFF\U00010000\xDFFF"),
               "\xF0\x9F\x98\x80\xEF\xBF\xBDx\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF\xF0\x90\x80\x80\xEF\xBF\xBD");
     EXPECT_EQ(ExceptionDisplayText(u"Disk full"), u"Disk full.");
