@@ -153,14 +153,6 @@ TEST(RunAndWait, PollsServicingMessagesUntilTheChildEndsThenClosesBothHandles) {
     EXPECT_EQ((Ids{processes.flags, processes.startup.dwFlags, processes.startup.wShowWindow}), (Ids{0x34, 1, 5}));
 }
 
-TEST(RunAndWait, APumpThatThrowsLeavesNoHandleOpen) {
-    FakeProcesses processes;
-    processes.polls = 5;
-    EXPECT_THROW(RunAndWait(
-                     processes, [] { throw std::runtime_error("pump"); }, u"x.exe", 5),
-                 std::runtime_error);
-}
-
 TEST(RunAndWait, TakesTheLongestLineProcessCreationTakesAndNoLonger) {
     FakeProcesses processes;
     const std::u16string longest(kMaxCommandLine, u'c');
