@@ -371,7 +371,9 @@ TEST_P(UninstallCommand, RunsTheTickedRowsBottomUpOneAtATimeThenRebuilds) {
     WaitForCommand();
     EXPECT_EQ(Log(log_), u.runs);
     EXPECT_EQ(Names(), u.left);
-    if (!gone_.empty()) EXPECT_FALSE(FileExists(gone_)) << "the product's file is still there";
+    if (!gone_.empty()) {
+        EXPECT_FALSE(FileExists(gone_)) << "the product's file is still there";
+    }
     EXPECT_EQ(Focus(main_, list_), list_) << "the keyboard is not back on the list";
     for (const ListRow& row : rows_->Rows()) {  // a rebuild keeps no tick or selection; No changes nothing
         const auto was = std::find_if(before.begin(), before.end(), [&](auto& r) { return r.texts == row.texts; });

@@ -227,7 +227,9 @@ TEST_P(Holds, TheWaitLetsGoWhenNothingThatMayBeACopyRuns) {
     EXPECT_EQ(RunAndWait(processes, nullptr, u"u.exe", 5), 3);
     EXPECT_GE(processes.now, GetParam().from);
     EXPECT_LE(processes.now, GetParam().to);
-    if (GetParam().looks >= 0) EXPECT_EQ(processes.looks, GetParam().looks);
+    if (GetParam().looks >= 0) {
+        EXPECT_EQ(processes.looks, GetParam().looks);
+    }
 }
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(RunAndWait, Holds, ::testing::Values(
