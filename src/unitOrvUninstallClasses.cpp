@@ -63,7 +63,7 @@ bool RegistryReader::OpenKeyReadOnly(const std::u16string& path) {
     const RegKey parent = relativeToCurrent ? currentKey_.get() : rootKey_;
 
     for (const std::uint32_t mask : kOpenMasks) {
-        RegKey opened = 0;
+        RegKey opened{};
         if (registry_.RegOpenKeyExW(parent, subKey, mask, &opened) != kErrorSuccess) continue;
         currentKey_.reset(opened);
         return true;
@@ -355,7 +355,7 @@ private:
 class TFindCloser : public no_last_error {
 public:
     explicit TFindCloser(IProfileFiles& files) noexcept : files_(&files) {}
-    void operator()(std::uintptr_t search) const noexcept { files_->FindClose(search); }
+    void operator()(FindHandle search) const noexcept { files_->FindClose(search); }
 
 private:
     IProfileFiles* files_;
@@ -370,7 +370,7 @@ bool HandOffFileExists(IProfileFiles& files, const std::u16string& path) {
     const long error = files.GetLastError();
     if (error == kErrorFileNotFound || error == kErrorPathNotFound || error == kErrorInvalidName) return false;
     std::uint32_t found = 0;
-    const unique_any<std::uintptr_t, TFindCloser, -1> search(files.FindFirstFileW(path, &found), TFindCloser(files));
+    const unique_any<FindHandle, TFindCloser, -1> search(files.FindFirstFileW(path, &found), TFindCloser(files));
     return search && (found & kFileAttributeDirectory) == 0;
 }
 

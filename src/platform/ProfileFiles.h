@@ -20,7 +20,9 @@ namespace velmora {
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kFileAttributeReadOnly = 0x01;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
-constexpr std::uintptr_t kInvalidFindHandle = ~static_cast<std::uintptr_t>(0);
+// A directory search, as FindFirstFileW answers it.
+enum class FindHandle : std::uintptr_t {};
+constexpr FindHandle kInvalidFindHandle = static_cast<FindHandle>(~std::uintptr_t{0});
 
 class IProfileFiles {
 public:
@@ -48,8 +50,8 @@ public:
     virtual std::uint32_t GetFileAttributesW(const std::u16string& path) = 0;
     // FindFirstFileW, reduced to the attributes of the first item found;
     // kInvalidFindHandle when nothing is found. FindClose ends the search.
-    virtual std::uintptr_t FindFirstFileW(const std::u16string& pattern, std::uint32_t* attributes) = 0;
-    virtual bool FindClose(std::uintptr_t handle) = 0;
+    virtual FindHandle FindFirstFileW(const std::u16string& pattern, std::uint32_t* attributes) = 0;
+    virtual bool FindClose(FindHandle handle) = 0;
     // DeleteFileW.
     virtual bool DeleteFileW(const std::u16string& path) = 0;
     // GetLastError after the calls above.

@@ -34,15 +34,15 @@ public:
 
     std::uint32_t GetFileAttributesW(const std::u16string& path) override { return ::GetFileAttributesW(Wide(path)); }
 
-    std::uintptr_t FindFirstFileW(const std::u16string& pattern, std::uint32_t* attributes) override {
+    FindHandle FindFirstFileW(const std::u16string& pattern, std::uint32_t* attributes) override {
         WIN32_FIND_DATAW data;
         const HANDLE found = ::FindFirstFileW(Wide(pattern), &data);
         if (found == INVALID_HANDLE_VALUE) return kInvalidFindHandle;
         if (attributes) *attributes = data.dwFileAttributes;
-        return reinterpret_cast<std::uintptr_t>(found);
+        return ToSeam<FindHandle>(found);
     }
 
-    bool FindClose(std::uintptr_t handle) override { return ::FindClose(reinterpret_cast<HANDLE>(handle)) != FALSE; }
+    bool FindClose(FindHandle handle) override { return ::FindClose(ToNative<HANDLE>(handle)) != FALSE; }
 
     bool DeleteFileW(const std::u16string& path) override { return ::DeleteFileW(Wide(path)) != FALSE; }
 

@@ -18,9 +18,11 @@ namespace velmora {
 
 // An open key, or one of the predefined roots. Values equal the HKEY values of
 // the Windows headers on both 32- and 64-bit builds (roots are sign-extended).
-using RegKey = std::uintptr_t;
+enum class RegKey : std::uintptr_t {};
 
-constexpr RegKey RootKey(std::int32_t value) { return static_cast<RegKey>(static_cast<std::intptr_t>(value)); }
+constexpr RegKey RootKey(std::int32_t value) {
+    return static_cast<RegKey>(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(value)));
+}
 constexpr RegKey kHKeyCurrentUser = RootKey(static_cast<std::int32_t>(0x80000001u));
 constexpr RegKey kHKeyLocalMachine = RootKey(static_cast<std::int32_t>(0x80000002u));
 

@@ -8,7 +8,7 @@ namespace velmora {
 
 namespace {
 
-HKEY ToHkey(RegKey key) { return reinterpret_cast<HKEY>(key); }
+HKEY ToHkey(RegKey key) { return ToNative<HKEY>(key); }
 
 class TWindowsRegistry final : public IRegistry {
 public:
@@ -20,7 +20,7 @@ public:
         samDesired |= KEY_WOW64_32KEY;
 #endif
         const LONG rc = ::RegOpenKeyExW(ToHkey(parent), Wide(subKey), 0, samDesired, &opened);
-        if (rc == ERROR_SUCCESS && result) *result = reinterpret_cast<RegKey>(opened);
+        if (rc == ERROR_SUCCESS && result) *result = ToSeam<RegKey>(opened);
         return rc;
     }
 

@@ -59,7 +59,7 @@ public:
         const Key* key = fromUninstall ? Find(subKey) : nullptr;
         if (!uninstallExists || (!isRoot && !key)) return kErrorFileNotFound;
         if (sam & ~views & ~(isRoot ? uninstallAccess : key->access)) return kErrorAccessDenied;
-        handles[*result = next_ += 4] = {isRoot ? -1 : static_cast<int>(key - keys.data()), sam};
+        handles[*result = static_cast<RegKey>(next_ += 4)] = {isRoot ? -1 : static_cast<int>(key - keys.data()), sam};
         return kErrorSuccess;
     }
     long RegQueryInfoKeyW(RegKey key, std::uint32_t* subKeys, std::uint32_t* maxSubKeyLen) override {
@@ -113,7 +113,7 @@ private:
             if (rc == kErrorSuccess && index < 0 && !k.gone) live.push_back(&k);
         return rc;
     }
-    RegKey next_ = 0x1000;
+    std::uintptr_t next_ = 0x1000;
 };
 
 // A hand-off file described by what the functions answer about it: its sections
@@ -158,10 +158,10 @@ public:
         return *std::copy_n(u"C:\\Temp\\", 8, buffer) = 0, 8;
     }
     std::uint32_t GetFileAttributesW(const std::u16string&) override { return attributes; }
-    std::uintptr_t FindFirstFileW(const std::u16string&, std::uint32_t* found) override {
-        return searchFinds ? (*found = foundAttributes, ++openSearches) : kInvalidFindHandle;
+    FindHandle FindFirstFileW(const std::u16string&, std::uint32_t* found) override {
+        return searchFinds ? (*found = foundAttributes, static_cast<FindHandle>(++openSearches)) : kInvalidFindHandle;
     }
-    bool FindClose(std::uintptr_t) override { return --openSearches, true; }
+    bool FindClose(FindHandle) override { return --openSearches, true; }
     bool DeleteFileW(const std::u16string&) override { return ++deletions, true; }
     long GetLastError() override { return error; }
     bool ReadAllBytes(const std::u16string&, std::string& out) override { return out = bytes, readable; }
