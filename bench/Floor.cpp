@@ -48,17 +48,25 @@ DWORD ReadNumber(HKEY key, const wchar_t* name) {
     return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) ? 0 : data;
 }
 
+// The view the 32-bit program reads, which a 64-bit build of the floor (beside
+// Velmora.exe's stand-in) must ask for as the stand-in does.
+#ifdef VELMORA_WOW64_STAND_IN
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+#else
+constexpr REGSAM kView = 0;
+#endif
+
 // The 32-bit view: the display values only of a key that has a command line
 // and is not hidden.
 void Scan(std::vector<TEntry>& entries) {
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ, &opened) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_READ | kView, &opened) != ERROR_SUCCESS) return;
     const unique_hkey uninstall(opened);
     wchar_t name[256];
     for (DWORD index = 0, length = 256;
          RegEnumKeyExW(uninstall.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++index, length = 256) {
-        if (RegOpenKeyExW(uninstall.get(), name, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) continue;
+        if (RegOpenKeyExW(uninstall.get(), name, 0, KEY_QUERY_VALUE | kView, &opened) != ERROR_SUCCESS) continue;
         const unique_hkey key(opened);
         if (Read(key.get(), L"UninstallString").empty() || ReadNumber(key.get(), L"NoRemove") == 1 ||
             ReadNumber(key.get(), L"SystemComponent") == 1)
