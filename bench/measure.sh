@@ -48,6 +48,20 @@ figures() {
     done
 }
 
+# Runs a bench program (its arguments follow OUT) with its figures going to
+# OUT; a program that fails stops the measurements, saying so with the log's
+# last line, instead of leaving a results file short of its figures. (Its
+# output is streamed: the marks are timed as they arrive.)
+run_bench() {
+    out="$1" status="$BENCH_RESULTS/status"
+    shift
+    { rc=0 && $WINE "$@" </dev/null 2>>"$log" || rc=$?; echo "$rc" >"$status"; } | figures >>"$out"
+    if [ "$(cat "$status")" != 0 ]; then
+        echo "bench: $(basename "$1") $2 at $n entries failed: $(tail -n 1 "$log")" >&2
+        exit 1
+    fi
+}
+
 for n in $BENCH_SIZES; do
     export WINEPREFIX="$BENCH_OUT/wine-$n"
     wineserver -k 2>/dev/null || true
@@ -62,27 +76,26 @@ for n in $BENCH_SIZES; do
     temp="$($WINE winepath -u "$($WINE cmd.exe /c echo %TEMP% </dev/null | tr -d '\r')" 2>/dev/null)"
     cp -p "$temp/OrvUninstall.ini" "$bin/handoff.ini"
     echo "bench: $n entries ($rows rows): start-up" >&2
-    $WINE "$bin/BenchDriver.exe" startup "$n" "$rows" "$BENCH_REPS" "$winbin" </dev/null 2>>"$log" |
-        figures >>"$BENCH_RESULTS/startup.tsv"
+    run_bench "$BENCH_RESULTS/startup.tsv" "$bin/BenchDriver.exe" startup "$n" "$rows" "$BENCH_REPS" "$winbin"
     if [ "$BENCH_CHECK_REAL" = yes ]; then
         echo "bench: $n entries: the real Velmora.exe, emulated, fills its list (not timed)" >&2
-        $WINE "$bin/BenchDriver.exe" fills "$n" "$rows" 1 "$winbin\\real" </dev/null 2>>"$log" |
-            figures >>"$BENCH_RESULTS/fills.tsv"
+        run_bench "$BENCH_RESULTS/fills.tsv" "$bin/BenchDriver.exe" fills "$n" "$rows" 1 "$winbin\\real"
     fi
     echo "bench: $n entries: components" >&2
-    $WINE "$bin/BenchComponents.exe" "$n" "$BENCH_REPS" </dev/null 2>>"$log" |
-        figures >>"$BENCH_RESULTS/components.tsv"
+    run_bench "$BENCH_RESULTS/components.tsv" "$bin/BenchComponents.exe" "$n" "$BENCH_REPS"
     if [ "$n" = "$BENCH_WAIT" ]; then
         echo "bench: $n entries: waiting on an uninstaller" >&2
         # The uninstaller that sleeps 5 s, with an entry of its own in the 32-bit
         # view for as long as the wait runs.
         key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraBenchSleeper'
+        # Removed however the wait ends: the next run's start-up counts the rows.
+        trap '$WINE reg delete "$key" /reg:32 /f >/dev/null 2>&1 || true' EXIT
         $WINE reg add "$key" /v DisplayName /d "Velmora bench: sleeps 5 s" /reg:32 /f >/dev/null
         $WINE reg add "$key" /v UninstallString /d "\"$winbin\\velmora_fake_uninstaller.exe\" --sleep 5000" \
             /reg:32 /f >/dev/null
-        $WINE "$bin/BenchDriver.exe" wait "$n" "$rows" "$BENCH_REPS" "$winbin" </dev/null 2>>"$log" |
-            figures >>"$BENCH_RESULTS/wait.tsv"
+        run_bench "$BENCH_RESULTS/wait.tsv" "$bin/BenchDriver.exe" wait "$n" "$rows" "$BENCH_REPS" "$winbin"
         $WINE reg delete "$key" /reg:32 /f >/dev/null
+        trap - EXIT
     fi
     wineserver -k 2>/dev/null || true
     wineserver -w
