@@ -48,13 +48,9 @@ DWORD ReadNumber(HKEY key, const wchar_t* name) {
     return RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size) ? 0 : data;
 }
 
-// The view the 32-bit program reads, which a 64-bit build of the floor (beside
-// Velmora.exe's stand-in) must ask for as the stand-in does.
-#ifdef VELMORA_WOW64_STAND_IN
+// The view the 32-bit program reads: its own view for a 32-bit build, and the
+// one a 64-bit build (beside Velmora.exe's stand-in) must ask for.
 constexpr REGSAM kView = KEY_WOW64_32KEY;
-#else
-constexpr REGSAM kView = 0;
-#endif
 
 // The 32-bit view: the display values only of a key that has a command line
 // and is not hidden.
