@@ -57,7 +57,7 @@ run_bench() {
     shift
     { rc=0 && $WINE "$@" </dev/null 2>>"$log" || rc=$?; echo "$rc" >"$status"; } | figures >>"$out"
     if [ "$(cat "$status")" != 0 ]; then
-        echo "bench: $(basename "$1") $2 at $n entries failed: $(tail -n 1 "$log")" >&2
+        echo "bench: $(basename "$1") failed at $n entries: $(tail -n 1 "$log")" >&2
         exit 1
     fi
 }
